@@ -1,0 +1,14 @@
+// Carrying out the update plan.
+#pragma once
+#include "platform/base.h"
+
+struct UpdatePlan;
+
+// Places the update items, copies the copy items from the CD-ROM, and leaves
+// the wizard completed; any failure ends the dialog with -1.
+void RunUpdate(WindowHandle dialog, const struct UpdatePlan* plan);
+
+// Scans A: to Z: for a CD-ROM drive holding disk `diskNumber`'s check file,
+// asking the user to insert it while none does. 1 with `drive` ("Q:") set,
+// or 0 when the user declined (the dialog has been ended with -1).
+int FindMediaDrive(WindowHandle dialog, int diskNumber, char* drive);

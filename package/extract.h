@@ -1,0 +1,17 @@
+// Writing package entries to disk.
+#pragma once
+#include "platform/base.h"
+
+// Writes entry `name` to `destinationPath`, descrambled and expanded, with
+// the entry's time stamp. With `keepNewer`, an existing file whose last-write
+// time is later than the entry's stays and the result is 1. Returns 1 when
+// written or kept, 0 on failure: after an error box for a missing entry, a
+// drive too full, no memory or a damaged stream; silently for a destination
+// that is a folder, a path too long, or a failed write (the caller reports).
+int ExtractPackageEntry(const char* name, const char* destinationPath, int keepNewer);
+
+// Creates `path` with `length` bytes of `buffer`, times set to `*time` when
+// given. The bytes go to a temporary file in the same folder that then
+// replaces `path` in one step, so a failure leaves any earlier file as it was
+// and no partial file behind. Returns 1 or 0.
+int WriteFileWithTime(const char* path, const void* buffer, u32 length, const FileTime* time);

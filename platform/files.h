@@ -1,0 +1,60 @@
+// Files, folders, drives and the temporary folder (kernel services the
+// updater calls directly). Opening, reading and writing go through the
+// entry-point table instead (see dynlib.h), so they are not here.
+//
+// Paths are Windows paths on both builds: "D:\Games\X\a.dat". The host
+// simulation maps each drive letter to a folder of its own; a path without a
+// drive letter is relative to the current folder.
+#pragma once
+#include "platform/base.h"
+
+// GetFileAttributesA: the attribute bits, or kNoAttributes.
+u32 OsGetFileAttributes(const char* path);
+// SetFileAttributesA: 1 or 0.
+int OsSetFileAttributes(const char* path, u32 attributes);
+// GetFileTime: any pointer may be null. 1 or 0.
+int OsGetFileTime(FileHandle file, FileTime* creation, FileTime* access, FileTime* write);
+// SetFileTime: any pointer may be null (that time stays). 1 or 0.
+int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* access,
+                  const FileTime* write);
+// GetFileSize for files below 4 GiB: the size, or kInvalidFileSize.
+u32 OsGetFileSize(FileHandle file);
+// SetFilePointer from the beginning: 1 or 0.
+int OsSeekFile(FileHandle file, u32 offset);
+// CloseHandle: 1 or 0.
+int OsCloseFile(FileHandle file);
+// CreateDirectoryA without security attributes: 1 or 0 (0 also when it exists).
+int OsCreateDirectory(const char* path);
+// DeleteFileA: 1 or 0.
+int OsDeleteFile(const char* path);
+// MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH: puts
+// `from` in the place of `to` in one step (same folder). 1 or 0.
+int OsReplaceFile(const char* from, const char* to);
+// GetDiskFreeSpaceExA: the bytes free to the caller on the drive of `root`
+// ("C:" or "C:\"). 1 or 0; on 0 `*freeToCaller` is not written.
+int OsGetDiskFreeSpace(const char* root, u64* freeToCaller);
+// GetDriveTypeA for "Q:" or "Q:\".
+u32 OsGetDriveType(const char* root);
+// GetTempPathA: writes the temporary folder (ending in a backslash) into
+// `buffer` when it fits `size` and returns its length; returns the needed
+// size (terminator included) when it does not fit, 0 on failure.
+u32 OsGetTempPath(u32 size, char* buffer);
+// GetTempFileNameA with a unique number: creates an empty file
+// "<folder><prefix><hex>.tmp" and writes its path (at most kPathSize bytes)
+// into `out`. 1 or 0.
+int OsCreateTempFile(const char* folder, const char* prefix, char* out);
+
+#if !defined(_WIN32)
+// Host simulation of drives. Every letter starts unmapped (kDriveNoRootDir).
+// `folder` is a host folder; `freeBytes` is what OsGetDiskFreeSpace reports
+// (UINT64_MAX: the real free space of the folder's file system).
+void HostMapDrive(char letter, const char* folder, u32 type = kDriveFixed,
+                  u64 freeBytes = UINT64_MAX);
+void HostUnmapDrive(char letter);
+void HostResetDrives();
+// The host path for a Windows path ("" when its drive is unmapped).
+#include <string>
+std::string HostPath(const char* windowsPath);
+// Folder that OsGetTempPath reports (a Windows path, ending in '\').
+void HostSetTempPath(const char* windowsPath);
+#endif

@@ -1,0 +1,35 @@
+#include "platform/memory.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static int failCountdown = -1;
+static long liveBlocks = 0;
+
+static int ShouldFail() {
+  if (failCountdown < 0) return 0;
+  if (failCountdown-- == 0) return 1;
+  return 0;
+}
+
+void* OsAlloc(u32 size) {
+  if (ShouldFail()) return nullptr;
+  void* block = malloc(size ? size : 1);
+  if (block) ++liveBlocks;
+  return block;
+}
+
+void* OsAllocZeroed(u32 size) {
+  void* block = OsAlloc(size);
+  if (block) memset(block, 0, size);
+  return block;
+}
+
+void OsFree(void* block) {
+  if (!block) return;
+  --liveBlocks;
+  free(block);
+}
+
+void HostFailAllocation(int n) { failCountdown = n; }
+long HostLiveAllocations() { return liveBlocks; }

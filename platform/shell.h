@@ -1,0 +1,26 @@
+// The shell's file copy. The updater calls SHFileOperationA only through the
+// SHELL32 entry point (dynlib.h); this header holds the host simulation's
+// controls.
+#pragma once
+#include "platform/base.h"
+
+#if !defined(_WIN32)
+#include <string>
+#include <vector>
+
+struct HostShellCall {
+  WindowHandle owner;
+  u32 operation;
+  std::string from;  // first item of the double-NUL list
+  std::string to;
+  u16 flags;
+};
+// Calls since the last reset, in order.
+const std::vector<HostShellCall>& HostShellCalls();
+// The next call copies nothing, sets fAnyOperationsAborted and returns
+// `result` (the user pressed Cancel in the progress window).
+void HostShellAbortNext(int result);
+// The next call copies nothing and returns `result` (nonzero).
+void HostShellFailNext(int result);
+void HostShellReset();
+#endif
