@@ -32,3 +32,6 @@ void BuildUpdatePlan(WindowHandle dialog);
 // "UPDATE". Returns 0 when neither UpdateFile00 nor CopyFile00 is present,
 // -1 for a refused line (after its error box), 1 otherwise.
 int ReadUpdatePlan();
+
+// The plan emptied and the remembered media drive forgotten.
+void ResetUpdateState();

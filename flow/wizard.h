@@ -27,3 +27,6 @@ void ShowIntroPage(WindowHandle dialog);
 void ShowReadyPage(WindowHandle dialog);
 // Formats into a 1024-byte buffer (cut to fit) and sets it as control 1001.
 void SetInfoText(WindowHandle dialog, const char* format, ...);
+
+// WizardPage and WizardBusy 0, as at program start.
+void ResetWizardState();

@@ -42,3 +42,7 @@ const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset);
 // File in Resource !!", "Can't Allocate Memory !!", or "RESOURCE READ ERROR"
 // for a damaged stream.
 const u8* FindPackageEntry(const char* name, u32* outSize);
+
+// Forgets the package (CurrentPackage released, PackageSource and PackageSize
+// cleared), as at program start.
+void ResetPackageState();
