@@ -28,20 +28,37 @@ struct InstallRecord {
 };
 extern struct InstallRecord InstallRecord;
 
-// Runs the updater. Returns the exit code: 1 when the user finished the
-// wizard, 0 on every other way out.
+// Runs the updater: restricts the DLL search, resolves the entry-point
+// table, opens the package in `instance`'s resources, extracts UPDATE.INI
+// into a private temporary file, reads its section "SETUP" and the agreement
+// entries, finds the installation in the registry, shows the notice, loads
+// the installed SETUP.INI, forms WindowCaption, ends when another updater
+// with that caption or the game is running, and runs the wizard.
+// Returns the exit code: 1 when the wizard ended with 0 (the user finished
+// it), 0 on every other way out. Each failure has shown its own message; an
+// interrupted wizard shows "アップデートが中断されました". ReleaseRunState
+// runs exactly once on every way out.
 int UpdaterMain(ModuleHandle instance);
 
-// Releases the package directory and deletes the temporary UPDATE.INI.
+// Releases CurrentPackage and deletes the file UpdateIniPath names (an empty
+// or missing path is ignored), then forgets that path.
 void ReleaseRunState();
 
-// Copies `source` to `out` (kTextSize bytes) with every one-byte "\n"
-// replaced by a carriage return; a double-byte character is copied whole.
+// Copies `source` into `out` (kTextSize bytes), walking it by characters:
+// a one-byte backslash followed by "n" becomes one carriage return; every
+// other character, a double-byte one whole (so a trail byte 0x5C never
+// starts an escape), is copied unchanged. The result is terminated and never
+// longer than the source; a source that would not fit is cut at a character.
 void TranslateEscapes(const char* source, char* out);
 
-// Reads the installation from HKCU\Software\<CompanyName>\<GameDir> into
-// InstallRecord. 1 when InstPath and InstMode could be read.
+// Reads HKCU\Software\<CompanyName>\<GameDir> through the DynamicApi slots
+// into InstallRecord (emptied first). Returns 1 when the key opened and both
+// InstPath and InstMode were read; 0 otherwise, also when a slot is empty.
+// A string that fills its 260 bytes without a terminator counts as
+// unreadable: InstPath then means not installed, DataPath stays empty.
+// InstAdd is 0 when unreadable. The key is closed exactly when it opened.
 int ReadInstallRecord();
 
-// Puts every record of the run back to its program-start state (for tests).
+// Frees the agreement blocks and empties UpdateDescription and
+// InstallRecord, as at program start (for tests).
 void ResetStartupState();

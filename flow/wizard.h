@@ -2,13 +2,15 @@
 // page on which the update runs.
 #pragma once
 #include "platform/base.h"
+#include "platform/messagebox.h"
 #include "platform/ui.h"
 
 enum {
   kTemplateWizard = 100,
   kTemplateWizardAgreement = 101,
   kIdNext = 1,
-  kIdCancel = 2,
+  // The Cancel button (2) is the platform's Cancel command, kIdCancel of
+  // messagebox.h: one name for both, so the two headers go together.
   kIdBack = 4,
   kIdAgreementBox = 1000,
   kIdInfo = 1001,
@@ -21,11 +23,27 @@ extern int WizardPage;
 // 1 while a Next or Back command is handled (the whole update step).
 extern int WizardBusy;
 
+// The dialog procedure of templates 100 and 101. WM_SETCURSOR while busy:
+// the wait cursor, answer 1. WM_INITDIALOG: ShowIntroPage. WM_COMMAND with
+// notification 0: Next (1) and Back (4) move through the pages (Back first
+// goes two pages back; page 0 shows the ready page, page 1 runs
+// BuildUpdatePlan, page 2 ends the dialog with 0), Cancel (2) ends it with
+// -1, both doing nothing while busy; 1002 enables Next and checks 1002,
+// 1003 disables Next and checks 1003. Answers 0 to everything else.
 intptr_t PLATFORM_CALL WizardProc(WindowHandle dialog, u32 message, uintptr_t wParam,
                                   intptr_t lParam);
+// The opening page: sets WizardWindow, WizardPage and WizardBusy 0, the
+// title WindowCaption, the opening text (AgreementTitle as it stands, else
+// "「%s」の%sを開始します"), Back disabled, Cancel enabled; with
+// AgreementText its box and choices shown, "同意しない" checked and Next
+// disabled, otherwise Next enabled and the agreement controls hidden.
 void ShowIntroPage(WindowHandle dialog);
+// The ready page: "%sを実行します" with ModeWord, Back disabled, Next and
+// Cancel enabled, the agreement controls hidden.
 void ShowReadyPage(WindowHandle dialog);
-// Formats into a 1024-byte buffer (cut to fit) and sets it as control 1001.
+// Formats with the wsprintfA rules into a 1024-byte buffer (longer output is
+// cut, never split inside a double-byte character) and sets the result as
+// the text of control 1001.
 void SetInfoText(WindowHandle dialog, const char* format, ...);
 
 // WizardPage and WizardBusy 0, as at program start.

@@ -36,13 +36,16 @@ void ClosePackage();
 // from the start of the package, or null. The first match wins. No message.
 const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset);
 
-// The content of entry `name`: for a stored entry a pointer into the package,
-// for a compressed one a new block that is never released. Stores the
-// content size in `*outSize` when given. Null after an error box: "Can't Find
-// File in Resource !!", "Can't Allocate Memory !!", or "RESOURCE READ ERROR"
-// for a damaged stream.
+// The content of entry `name`: for an entry stored as it is, a pointer into
+// the package; for a compressed or scrambled one (descrambled first, as
+// extraction does), a new block that the caller never releases and that
+// stays until ResetPackageState. Stores the content size in `*outSize` when
+// given. Null after an error box: "Can't Find File in Resource !!", "Can't
+// Allocate Memory !!", or "RESOURCE READ ERROR" for a damaged stream or a
+// package opened in the file form.
 const u8* FindPackageEntry(const char* name, u32* outSize);
 
-// Forgets the package (CurrentPackage released, PackageSource and PackageSize
-// cleared), as at program start.
+// Forgets the package (CurrentPackage released, every block FindPackageEntry
+// handed out released, PackageSource and PackageSize cleared), as at program
+// start.
 void ResetPackageState();

@@ -7,7 +7,9 @@
 // the number of characters copied. A missing file, section or key gives
 // `defaultValue` (cut the same way). Section and key names are compared
 // without regard to case, blanks around them and around the value are
-// dropped, the first of repeated keys wins, a value in matching double
-// quotes loses them, and lines starting with ';' are comments.
+// dropped, only the first section of a name is searched and in it the first
+// of repeated keys wins, a value in matching single or double quotes loses
+// them, lines end at LF or CR, and lines starting with ';' define no key
+// that a caller asks for.
 u32 OsReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
                     u32 size, const char* path);

@@ -1,6 +1,8 @@
 // The shell's file copy. The updater calls SHFileOperationA only through the
 // SHELL32 entry point (dynlib.h); this header holds the host simulation's
-// controls.
+// controls. The simulated FO_COPY copies files and whole folders between the
+// folders the simulated drives map to, keeping each file's read-only state
+// and last-write time; shell_host.cpp lists its rules.
 #pragma once
 #include "platform/base.h"
 
@@ -22,5 +24,6 @@ const std::vector<HostShellCall>& HostShellCalls();
 void HostShellAbortNext(int result);
 // The next call copies nothing and returns `result` (nonzero).
 void HostShellFailNext(int result);
+// Forgets the recorded calls and any scripted outcome.
 void HostShellReset();
 #endif

@@ -12,13 +12,16 @@ const char* OsCharNext(const char* p) {
 static int FoldAscii(u8 c) { return (c >= 'a' && c <= 'z') ? c - 'a' + 'A' : c; }
 
 // Equal exactly when lstrcmpiA calls them equal for the names the updater
-// compares: ASCII letters fold, double-byte characters compare whole.
+// compares: ASCII letters fold, double-byte characters compare whole. Each
+// string's second byte is looked at only after its first byte matched a lead
+// byte of the other, so neither is read past its terminator.
 int OsCompareNoCase(const char* a, const char* b) {
   const u8* x = (const u8*)a;
   const u8* y = (const u8*)b;
   for (;;) {
     if (OsIsLeadByte(*x) && x[1]) {
-      if (x[0] != y[0] || x[1] != y[1]) return (int)x[0] * 256 + x[1] - ((int)y[0] * 256 + y[1]);
+      if (x[0] != y[0]) return (int)x[0] - (int)y[0];
+      if (x[1] != y[1]) return (int)x[1] - (int)y[1];
       x += 2;
       y += 2;
       continue;

@@ -43,7 +43,9 @@ void OsCheckRadioButton(WindowHandle dialog, int first, int last, int checked);
 #include <string>
 #include <vector>
 
-// Top-level windows for OsFindWindow. Returns the window's handle.
+// Top-level windows for OsFindWindow (class and title compared without
+// case; a null argument matches any). The dialog being shown is found too,
+// under the class "#32770" and its current title. Returns the new window.
 WindowHandle HostAddWindow(const char* className, const char* title);
 void HostRemoveWindow(WindowHandle window);
 // OsShowWindow / OsSetForegroundWindow calls on top-level windows, in order.
@@ -54,40 +56,59 @@ struct HostWindowCall {
 };
 const std::vector<HostWindowCall>& HostWindowCalls();
 
-// The simulated dialog. OsDialogBox creates the controls of template 100
-// (ids 1, 2, 4, 1001) or 101 (also 1000, 1002, 1003), sends kWmInitDialog,
-// then runs the script the test set, which plays the user by sending
-// messages; when the script returns without an end, the dialog ends as if
-// closed with -1... only if the test asked; see HostDialogEndIfOpen.
+// The simulated modal dialog, one at a time.
+//
+// OsDialogBox (module HostModule(), template 100 or 101; anything else fails
+// with -1) creates the controls of the template with their initial texts:
+//   100: 1 "次へ", 2 "中止", 4 "戻る", 1001 "Info"
+//   101: the same, plus 1000 "", 1002 "同意する", 1003 "同意しない"
+// each enabled, visible and unchecked. It sends kWmInitDialog to the
+// procedure and, unless that already ended the dialog, runs the test's
+// script, which plays the user and the dialog manager by sending messages.
+// When the script returns, OsDialogBox returns the value of the last
+// OsEndDialog; without one it records `leftOpen` and returns -1.
 struct HostControl {
   int id;
+  WindowHandle window;  // what OsGetDlgItem answers for this id
   std::string text;
   int enabled;
   int visible;
   int checked;
 };
 struct HostDialogState {
-  WindowHandle window;
+  WindowHandle window;  // null before the first OsDialogBox
   int templateId;
+  WindowHandle owner;
+  DialogProcFn proc;
+  intptr_t param;
   std::string title;
   std::vector<HostControl> controls;
-  WindowHandle focus;
-  CursorShape cursor;
-  int ended;
-  intptr_t result;
+  WindowHandle focus;  // control given the focus by OsSetFocus, or null
+  CursorShape cursor;  // last OsSetCursor while the dialog ran
+  int running;         // inside OsDialogBox
+  int ended;           // OsEndDialog was called
+  intptr_t result;     // its value
+  int leftOpen;        // the script returned without OsEndDialog
 };
-// The script runs inside OsDialogBox after initialisation.
+// The script for the next dialogs; it runs inside OsDialogBox.
 void HostSetDialogScript(std::function<void(WindowHandle dialog)> script);
-// Makes the next OsDialogBox fail with -1 without running anything.
+// Makes the next OsDialogBox fail with -1 without creating anything.
 void HostFailNextDialog();
-// The dialog being shown (or the last one shown).
+// Number of OsDialogBox calls that created a dialog.
+int HostDialogsShown();
+// The dialog being shown, or the last one shown.
 HostDialogState& HostDialog();
+// A control of that dialog by id, or null.
 HostControl* HostDialogControl(int id);
-// Sends a message to the dialog's procedure, as the dialog manager would.
+// Sends a message to the dialog's procedure and returns its answer, whatever
+// the state of the controls: a nested message loop, the Escape key or the
+// close box (command 2 even while Cancel is disabled) deliver this way.
 intptr_t HostSendMessage(WindowHandle dialog, u32 message, uintptr_t wParam, intptr_t lParam);
-// A button press: WM_COMMAND with notification 0 and the id.
-intptr_t HostClick(WindowHandle dialog, int id);
-// The cursor most recently set through OsSetCursor.
+// A mouse click on button `id`: WM_COMMAND with notification 0 and the id,
+// delivered only while the dialog is open and the control exists, is
+// enabled and visible, as the dialog manager does. Returns 1 when delivered.
+int HostClick(WindowHandle dialog, int id);
+// The cursor most recently set through OsSetCursor (kCursorArrow at reset).
 CursorShape HostCurrentCursor();
 void HostResetUi();
 #endif

@@ -33,6 +33,9 @@ Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_job=$!
 export WINEPREFIX=$UPDATER_WINEPREFIX DISPLAY=$display
 WINEDEBUG=-all wineserver -p
+# The first program of a server starts Wine's background services; started
+# here, with output to a file, they cannot hold ctest's pipes open.
+LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all wine wineboot >"$log/wineboot.log" 2>&1 || true
 cleanup() { WINEPREFIX=$UPDATER_WINEPREFIX wineserver -k 2>/dev/null || true; kill "$xvfb_job" 2>/dev/null || true; }
 trap cleanup EXIT
 

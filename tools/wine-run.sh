@@ -4,7 +4,7 @@
 # Japanese ANSI code page (932), and no debug chatter. Exit code is the
 # program's.
 set -u
-: "${WINEPREFIX:=${UPDATER_WINEPREFIX:-$PWD/wineprefix}}"
+: "${WINEPREFIX:=${UPDATER_WINEPREFIX:-$(cd "$(dirname "$0")/.." && pwd)/build/wineprefix}}"
 export WINEPREFIX
 export LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all

@@ -1,0 +1,146 @@
+// Writing package entries to disk. A file is never written in place: the
+// content goes to a temporary file in the destination's folder, which then
+// takes the destination's place in one step, so a failed write or time
+// stamp leaves the user's earlier file exactly as it was.
+#include "package/extract.h"
+
+#include <string.h>
+
+#include "flow/run_state.h"
+#include "package/entry_content.h"
+#include "package/package.h"
+#include "platform/files.h"
+#include "platform/format.h"
+#include "platform/memory.h"
+#include "platform/text.h"
+#include "texts.h"
+
+namespace {
+
+const char kTempPrefix[] = "QK2";
+
+// 1 when `path` fits a kPathSize buffer with its terminator.
+int PathFits(const char* path) { return path && memchr(path, 0, kPathSize) != nullptr; }
+
+int IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// `value` in decimal into `out` (at least 21 bytes): the shortfall may pass
+// 2 GiB, which the platform formatter's 32-bit %i would print negative.
+void FormatDecimal(u64 value, char* out) {
+  char reversed[20];
+  int count = 0;
+  do {
+    reversed[count++] = (char)('0' + value % 10);
+    value /= 10;
+  } while (value);
+  for (int i = 0; i < count; ++i) out[i] = reversed[count - 1 - i];
+  out[count] = 0;
+}
+
+// The free-space rule: the destination drive must have `needed` bytes free.
+// A path without a drive letter (a network path) or a drive that cannot be
+// asked has no count to compare with, so it passes; the write itself will
+// tell. Returns 0 after the shortage box.
+int CheckFreeSpace(const char* path, u32 needed) {
+  char root[kPathSize];
+  u64 freeBytes = 0;
+  if (!IsDriveLetter(path[0]) || path[1] != ':') return 1;
+  root[0] = path[0];
+  root[1] = ':';
+  root[2] = 0;
+  if (!OsGetDiskFreeSpace(root, &freeBytes) || needed <= freeBytes) return 1;
+  char shortfall[24];
+  char message[kTextSize];
+  FormatDecimal(needed - freeBytes, shortfall);
+  OsFormat(message, sizeof message, kTextDiskShortExtract, root, shortfall);
+  ShowError(message);
+  return 0;
+}
+
+// The newer-file rule: 1 when the file at `path` was last written strictly
+// after `entryTime`. A file that cannot be opened or timed counts as older.
+int ExistingIsNewer(const char* path, const FileTime* entryTime) {
+  FileHandle file = OpenFileForRead(path);
+  if (file == kInvalidFile) return 0;
+  FileTime written;
+  int newer = OsGetFileTime(file, nullptr, nullptr, &written) &&
+              FileTimeValue(&written) > FileTimeValue(entryTime);
+  OsCloseFile(file);
+  return newer;
+}
+
+// Writes or keeps the destination according to what is there now.
+int PlaceContent(const char* path, const u8* content, const PackageEntry* record, int keepNewer) {
+  const FileTime modified = {record->modifiedLow, record->modifiedHigh};
+  const u32 attributes = OsGetFileAttributes(path);
+  if (attributes != kNoAttributes) {
+    if (attributes & kAttrDirectory) return 0;
+    // Cleared before the newer-file rule: a kept file loses read-only too.
+    if (attributes & kAttrReadOnly) OsSetFileAttributes(path, kAttrNormal);
+    if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
+  }
+  return WriteFileWithTime(path, content, record->contentSize, &modified);
+}
+
+// The folder part of `path`, with its trailing backslash, into `folder`
+// (kPathSize bytes); "." for a bare name, "C:" for "C:name". Walks by
+// characters, so a cp932 trail byte 0x5C is never taken for a backslash.
+void FolderOf(const char* path, char* folder) {
+  const char* cut = path;
+  for (const char* p = path; *p; p = OsCharNext(p)) {
+    if (*p == '\\' || *p == '/') cut = p + 1;
+    else if (*p == ':' && p == path + 1) cut = p + 1;
+  }
+  const size_t length = (size_t)(cut - path);
+  if (!length) {
+    memcpy(folder, ".", 2);
+    return;
+  }
+  memcpy(folder, path, length);
+  folder[length] = 0;
+}
+
+// Creates the temporary file's content and times. 1 when all of it held.
+int FillTemporary(const char* temp, const void* buffer, u32 length, const FileTime* time) {
+  FileHandle file = CreateFileForWrite(temp);
+  if (file == kInvalidFile) return 0;
+  int ok = WriteExactly(file, buffer, length);
+  if (ok && time) ok = OsSetFileTime(file, time, time, time);
+  // A failed close can mean data that never reached the disk.
+  if (!OsCloseFile(file)) ok = 0;
+  return ok;
+}
+
+}  // namespace
+
+int ExtractPackageEntry(const char* name, const char* destinationPath, int keepNewer) {
+  u32 dataOffset = 0;
+  const PackageEntry* record = FindPackageRecord(name, &dataOffset);
+  if (!record) {
+    ShowError(kTextNotFoundInResource);
+    return 0;
+  }
+  if (!PathFits(destinationPath)) return 0;
+  if (!CheckFreeSpace(destinationPath, record->contentSize)) return 0;
+  void* block = nullptr;
+  const u8* content = ReadEntryContent(record, dataOffset, &block);
+  if (!content) return 0;
+  const int result = PlaceContent(destinationPath, content, record, keepNewer);
+  OsFree(block);
+  return result;
+}
+
+int WriteFileWithTime(const char* path, const void* buffer, u32 length, const FileTime* time) {
+  char folder[kPathSize];
+  char temp[kPathSize];
+  if (!PathFits(path) || (!buffer && length)) return 0;
+  FolderOf(path, folder);
+  if (!OsCreateTempFile(folder, kTempPrefix, temp)) return 0;
+  if (!FillTemporary(temp, buffer, length, time) || !OsReplaceFile(temp, path)) {
+    OsDeleteFile(temp);
+    return 0;
+  }
+  // The temporary may have been given attributes of its own (archive).
+  OsSetFileAttributes(path, kAttrNormal);
+  return 1;
+}

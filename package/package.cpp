@@ -1,0 +1,330 @@
+// The package reader. The package is part of the updater's own executable,
+// yet every size, offset and count in it is checked against the bytes that
+// are really there before anything is read through it: a damaged resource
+// or file is refused with the "RESOURCE READ ERROR" outcome instead of
+// reading or writing past a block.
+#include "package/package.h"
+
+#include <string.h>
+
+#include "flow/run_state.h"
+#include "package/decompress.h"
+#include "package/entry_content.h"
+#include "package/scramble.h"
+#include "platform/dynlib.h"
+#include "platform/files.h"
+#include "platform/format.h"
+#include "platform/memory.h"
+#include "platform/text.h"
+#include "texts.h"
+
+const u8* PackageSource;
+u32 PackageSize;
+PackageImage* CurrentPackage;
+
+namespace {
+
+// The bytes the current directory was opened from (null for the file form).
+// Content is read from these, so a later change of PackageSource or
+// PackageSize cannot point a lookup at bytes that were never checked.
+const u8* openedBytes;
+u32 openedSize;
+
+// Most bytes a stream of `length` bytes can expand to. The cheapest code is a
+// 282-byte long match in 25 bits (two data bytes and 9 control bits), so no
+// stream gives more than 282 / 25 * 8 = 90.24 bytes per stream byte. A size
+// above this is damage, refused before its block is allocated.
+u64 MostExpandedSize(u32 length) { return (u64)length * 91; }
+
+u32 DirectoryBytes(u32 entryCount) { return entryCount * kPackageEntrySize; }
+
+// entryCount whose image block (16 + count * 280) fits 32 bits.
+int CountFits(u32 entryCount) {
+  return entryCount <= (0xFFFFFFFFu - kPackageHeaderSize) / kPackageEntrySize;
+}
+
+// Header fields that can be checked before the directory is read.
+// `total` is the package's size in bytes.
+int HeaderFits(const PackageHeader* header, u32 total) {
+  if (!CountFits(header->entryCount)) return 0;
+  if (header->directoryOffset < kPackageHeaderSize || header->directoryOffset > total) return 0;
+  const u32 available = total - header->directoryOffset;
+  if (header->flags & kPackageFlagCompressedDirectory)
+    return DirectoryBytes(header->entryCount) <= MostExpandedSize(available);
+  return DirectoryBytes(header->entryCount) <= available;
+}
+
+// Every record names itself within its field, lies wholly before the
+// directory, and (when stored as it is) holds exactly its content.
+int RecordsFit(const PackageImage* image) {
+  u64 offset = kPackageHeaderSize;
+  for (u32 i = 0; i < image->header.entryCount; ++i) {
+    const PackageEntry* record = &image->entries[i];
+    if (!memchr(record->name, 0, sizeof record->name)) return 0;
+    if (!(record->flags & kEntryFlagCompressed) && record->contentSize != record->storedSize)
+      return 0;
+    // In 64 bits: AlignedStoredSize wraps to 0 for sizes above 0xFFFFFFF0.
+    offset += ((u64)record->storedSize + 15) & ~(u64)15;
+    if (offset > image->header.directoryOffset) return 0;
+  }
+  return 1;
+}
+
+// Expands a directory stream into the image; it must give exactly the records.
+int ExpandDirectory(PackageImage* image, const u8* stream, u32 length) {
+  u32 written = 0;
+  const u32 expected = DirectoryBytes(image->header.entryCount);
+  return DecompressBlock((u8*)image->entries, expected, stream, length, &written, nullptr) &&
+         written == expected;
+}
+
+PackageImage* AllocateImage(const PackageHeader* header) {
+  PackageImage* image =
+      (PackageImage*)OsAlloc(kPackageHeaderSize + DirectoryBytes(header->entryCount));
+  if (image) memcpy(&image->header, header, sizeof *header);
+  return image;
+}
+
+PackageImage* OpenMemoryPackage(const u8* bytes, u32 size) {
+  PackageHeader header;
+  if (!bytes || size < kPackageHeaderSize) return nullptr;
+  memcpy(&header, bytes, sizeof header);
+  if (!HeaderFits(&header, size)) return nullptr;
+  PackageImage* image = AllocateImage(&header);
+  if (!image) return nullptr;
+  const u8* directory = bytes + header.directoryOffset;
+  int ok = 1;
+  if (header.flags & kPackageFlagCompressedDirectory)
+    ok = ExpandDirectory(image, directory, size - header.directoryOffset);
+  else
+    memcpy(image->entries, directory, DirectoryBytes(header.entryCount));
+  if (ok && RecordsFit(image)) return image;
+  OsFree(image);
+  return nullptr;
+}
+
+// Reads the directory of an open package file into `image`.
+int ReadFileDirectory(FileHandle file, u32 fileSize, PackageImage* image) {
+  const PackageHeader* header = &image->header;
+  if (!OsSeekFile(file, header->directoryOffset)) return 0;
+  if (!(header->flags & kPackageFlagCompressedDirectory))
+    return ReadExactly(file, image->entries, DirectoryBytes(header->entryCount));
+  const u32 length = fileSize - header->directoryOffset;
+  u8* stream = (u8*)OsAlloc(length);
+  int ok = stream && ReadExactly(file, stream, length) && ExpandDirectory(image, stream, length);
+  OsFree(stream);
+  return ok;
+}
+
+PackageImage* OpenFilePackage(const char* path) {
+  PackageHeader header;
+  PackageImage* image = nullptr;
+  if (!path) return nullptr;
+  FileHandle file = OpenFileForRead(path);
+  if (file == kInvalidFile) return nullptr;
+  const u32 fileSize = OsGetFileSize(file);
+  if (fileSize == kInvalidFileSize || !ReadExactly(file, &header, sizeof header)) goto fail;
+  if (memcmp(header.magic, kPackageMagic, sizeof header.magic) != 0) goto fail;
+  if (!HeaderFits(&header, fileSize)) goto fail;
+  image = AllocateImage(&header);
+  if (!image || !ReadFileDirectory(file, fileSize, image) || !RecordsFit(image)) goto fail;
+  OsCloseFile(file);
+  return image;
+fail:
+  OsFree(image);
+  OsCloseFile(file);
+  return nullptr;
+}
+
+// Content blocks that FindPackageEntry hands out live until the process
+// ends. Each carries a link in front, so they stay reachable (leak checkers
+// stay quiet) and ResetPackageState can release them all.
+struct KeptBlock {
+  KeptBlock* next;
+};
+KeptBlock* keptBlocks;
+
+// A block for `size` content bytes, with the link in front when `keep`.
+u8* AllocateContent(u32 size, int keep) {
+  if (!keep) return (u8*)OsAlloc(size);
+  if (size > 0xFFFFFFFFu - (u32)sizeof(KeptBlock)) return nullptr;
+  KeptBlock* block = (KeptBlock*)OsAlloc((u32)sizeof(KeptBlock) + size);
+  return block ? (u8*)(block + 1) : nullptr;
+}
+
+void ReleaseContent(u8* content, int keep) {
+  if (content && keep) OsFree((KeptBlock*)(void*)content - 1);
+  else OsFree(content);
+}
+
+void KeepContent(u8* content) {
+  KeptBlock* block = (KeptBlock*)(void*)content - 1;
+  block->next = keptBlocks;
+  keptBlocks = block;
+}
+
+void ReleaseKeptBlocks() {
+  while (keptBlocks) {
+    KeptBlock* next = keptBlocks->next;
+    OsFree(keptBlocks);
+    keptBlocks = next;
+  }
+}
+
+// Descrambled copy of `length` stored bytes, or null after an error box.
+u8* DescrambledCopy(const u8* stored, u32 length, int keep) {
+  u8* copy = AllocateContent(length, keep);
+  if (!copy) {
+    ShowError(kTextNoMemory);
+    return nullptr;
+  }
+  memcpy(copy, stored, length);
+  DescrambleBlock(copy, length);
+  return copy;
+}
+
+// Expanded content of a compressed entry, or null after an error box.
+u8* ExpandedContent(const PackageEntry* record, const u8* stream, int keep) {
+  if (record->contentSize > MostExpandedSize(record->storedSize)) {
+    ShowError(kTextResourceReadError);
+    return nullptr;
+  }
+  u8* content = AllocateContent(record->contentSize, keep);
+  if (!content) {
+    ShowError(kTextNoMemory);
+    return nullptr;
+  }
+  u32 written = 0;
+  if (DecompressBlock(content, record->contentSize, stream, record->storedSize, &written,
+                      nullptr) &&
+      written == record->contentSize)
+    return content;
+  ReleaseContent(content, keep);
+  ShowError(kTextResourceReadError);
+  return nullptr;
+}
+
+// ResolveDynamicApi leaves the resource functions out of the table; they are
+// looked up here, by names put together at run time, so none is imported.
+struct ResourceApi {
+  FindResourceFn find;
+  SizeofResourceFn size;
+  LoadResourceFn load;
+  LockResourceFn lock;
+};
+
+int ResolveResourceApi(ResourceApi* api) {
+  const LibraryHandle kernel = DynamicApi.ghLibKERNEL32dll;
+  char name[64];
+  OsFormat(name, sizeof name, "%s%s%s", "Find", "Resource", "A");
+  api->find = (FindResourceFn)OsFindEntryPoint(kernel, name);
+  OsFormat(name, sizeof name, "%s%s", "Sizeof", "Resource");
+  api->size = (SizeofResourceFn)OsFindEntryPoint(kernel, name);
+  OsFormat(name, sizeof name, "%s%s", "Load", "Resource");
+  api->load = (LoadResourceFn)OsFindEntryPoint(kernel, name);
+  OsFormat(name, sizeof name, "%s%s", "Lock", "Resource");
+  api->lock = (LockResourceFn)OsFindEntryPoint(kernel, name);
+  return api->find && api->size && api->load && api->lock;
+}
+
+}  // namespace
+
+const u8* LocatePackageResource() {
+  ResourceApi api;
+  if (!ResolveResourceApi(&api)) return nullptr;
+  void* info = api.find(ModuleInstance, kIntResource(kPackageResourceId), kPackageResourceType);
+  if (!info) return nullptr;
+  const u32 size = api.size(ModuleInstance, info);
+  if (!size) return nullptr;
+  void* loaded = api.load(ModuleInstance, info);
+  if (!loaded) return nullptr;
+  const u8* bytes = (const u8*)api.lock(loaded);
+  if (!bytes) return nullptr;
+  PackageSize = size;
+  return bytes;
+}
+
+PackageImage* OpenPackage() {
+  ClosePackage();
+  PackageImage* image = PackageSize ? OpenMemoryPackage(PackageSource, PackageSize)
+                                    : OpenFilePackage((const char*)PackageSource);
+  if (!image) return nullptr;
+  openedBytes = PackageSize ? PackageSource : nullptr;
+  openedSize = PackageSize;
+  CurrentPackage = image;
+  return image;
+}
+
+void ClosePackage() {
+  OsFree(CurrentPackage);
+  CurrentPackage = nullptr;
+  openedBytes = nullptr;
+  openedSize = 0;
+}
+
+// Data offsets are summed afresh on every call; OpenPackage has checked that
+// every record lies before the directory, so the sum cannot wrap.
+const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset) {
+  const PackageImage* image = CurrentPackage;
+  if (!image || !name) return nullptr;
+  u32 offset = kPackageHeaderSize;
+  for (u32 i = 0; i < image->header.entryCount; ++i) {
+    const PackageEntry* record = &image->entries[i];
+    if (OsCompareNoCase(record->name, name) == 0) {
+      if (dataOffset) *dataOffset = offset;
+      return record;
+    }
+    offset += AlignedStoredSize(record->storedSize);
+  }
+  return nullptr;
+}
+
+const u8* ReadEntryContent(const PackageEntry* record, u32 dataOffset, void** block) {
+  const int keep = block == nullptr;
+  if (block) *block = nullptr;
+  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
+    ShowError(kTextResourceReadError);
+    return nullptr;
+  }
+  const int compressed = (record->flags & kEntryFlagCompressed) != 0;
+  const u8* stored = openedBytes + dataOffset;
+  u8* copy = nullptr;
+  if (record->scrambled == kEntryScrambled) {
+    // The copy is the content itself unless a stream still has to be expanded.
+    copy = DescrambledCopy(stored, record->storedSize, keep && !compressed);
+    if (!copy) return nullptr;
+    stored = copy;
+  }
+  u8* content = copy;
+  if (compressed) {
+    content = ExpandedContent(record, stored, keep);
+    OsFree(copy);
+    if (!content) return nullptr;
+  }
+  if (!content) return stored;  // in place: neither scrambled nor compressed
+  if (keep) KeepContent(content);
+  else *block = content;
+  return content;
+}
+
+// A scrambled entry is descrambled here as extraction does it: handing out
+// scrambled bytes, or expanding a scrambled stream as it lies, would give
+// the caller garbage. Its content is then a new block like a compressed one.
+const u8* FindPackageEntry(const char* name, u32* outSize) {
+  u32 dataOffset = 0;
+  const PackageEntry* record = FindPackageRecord(name, &dataOffset);
+  if (!record) {
+    ShowError(kTextNotFoundInResource);
+    return nullptr;
+  }
+  const u8* content = ReadEntryContent(record, dataOffset, nullptr);
+  if (content && outSize) *outSize = record->contentSize;
+  return content;
+}
+
+void ResetPackageState() {
+  ClosePackage();
+  ReleaseKeptBlocks();
+  PackageSource = nullptr;
+  PackageSize = 0;
+}

@@ -1,0 +1,139 @@
+#include "packer/package_writer.h"
+
+#include <cstring>
+
+#include "package/decompress.h"
+#include "package/format.h"
+#include "package/scramble.h"
+
+namespace {
+
+// Takes 64 bits, so the test stays meaningful where size_t has 32.
+bool ExceedsU32(uint64_t size) { return size > 0xFFFFFFFFull; }
+
+bool CheckName(const std::string& name, std::string* error) {
+  if (name.empty()) {
+    *error = "an entry name is empty";
+    return false;
+  }
+  if (name.find('\0') != std::string::npos) {
+    *error = "entry name contains a NUL byte";
+    return false;
+  }
+  if (name.size() > kMaxEntryNameLength) {
+    *error = "entry name longer than 259 bytes: " + name.substr(0, 40) + "...";
+    return false;
+  }
+  return true;
+}
+
+void PutLE32(uint8_t* p, uint32_t value) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// The stored bytes of one entry and its directory record.
+bool StoreEntry(const PackInput& input, CompressEffort effort, std::vector<uint8_t>* stored,
+                uint8_t record[kPackageEntrySize], std::string* error) {
+  if (!CheckName(input.name, error)) return false;
+  if (ExceedsU32(input.content.size())) {
+    *error = input.name + ": content larger than 4 GiB";
+    return false;
+  }
+  bool compressed = false;
+  if (input.compression != EntryCompression::kNever) {
+    std::vector<uint8_t> stream = CompressBlock(input.content.data(), input.content.size(), effort);
+    compressed = input.compression == EntryCompression::kAlways ||
+                 CompressionPays(stream.size(), input.content.size());
+    if (compressed) *stored = std::move(stream);
+  }
+  if (!compressed) *stored = input.content;
+  if (stored->size() > 0xFFFFFFF0ull) {
+    *error = input.name + ": stored bytes larger than 4 GiB";
+    return false;
+  }
+  if (input.scramble) DescrambleBlock(stored->data(), static_cast<u32>(stored->size()));
+
+  std::memset(record, 0, kPackageEntrySize);
+  std::memcpy(record, input.name.data(), input.name.size());
+  record[260] = compressed ? kEntryFlagCompressed : kEntryFlagStored;
+  record[262] = input.scramble ? uint8_t{kEntryScrambled} : uint8_t{0};
+  PutLE32(record + 264, input.modified.low);
+  PutLE32(record + 268, input.modified.high);
+  PutLE32(record + 272, static_cast<uint32_t>(input.content.size()));
+  PutLE32(record + 276, static_cast<uint32_t>(stored->size()));
+  return true;
+}
+
+}  // namespace
+
+bool BuildPackage(const std::vector<PackInput>& entries, const PackOptions& options,
+                  std::vector<uint8_t>* out, std::string* error) {
+  if (entries.size() > (0xFFFFFFFFull - kPackageHeaderSize) / kPackageEntrySize) {
+    *error = "too many entries";
+    return false;
+  }
+  std::vector<uint8_t> package(kPackageHeaderSize, 0);
+  std::vector<uint8_t> directory(entries.size() * kPackageEntrySize, 0);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    std::vector<uint8_t> stored;
+    if (!StoreEntry(entries[i], options.effort, &stored, &directory[i * kPackageEntrySize], error))
+      return false;
+    package.insert(package.end(), stored.begin(), stored.end());
+    package.resize((package.size() + kPackageAlignment - 1) & ~size_t{kPackageAlignment - 1}, 0);
+    if (ExceedsU32(package.size())) {
+      *error = "package larger than 4 GiB";
+      return false;
+    }
+  }
+  const uint32_t directoryOffset = static_cast<uint32_t>(package.size());
+  if (options.compressDirectory) {
+    std::vector<uint8_t> stream = CompressBlock(directory.data(), directory.size(), options.effort);
+    package.insert(package.end(), stream.begin(), stream.end());
+  } else {
+    package.insert(package.end(), directory.begin(), directory.end());
+  }
+  if (ExceedsU32(package.size())) {
+    *error = "package larger than 4 GiB";
+    return false;
+  }
+  std::memcpy(package.data(), kPackageMagic, 4);
+  PutLE32(&package[4], options.compressDirectory ? uint32_t{kPackageFlagCompressedDirectory} : 0u);
+  PutLE32(&package[8], directoryOffset);
+  PutLE32(&package[12], static_cast<uint32_t>(entries.size()));
+  *out = std::move(package);
+  return true;
+}
+
+bool ExpandPackageEntry(const uint8_t* package, size_t packageSize, const PackageEntry& record,
+                        uint32_t dataOffset, std::vector<uint8_t>* content, std::string* error) {
+  if (uint64_t{dataOffset} + record.storedSize > packageSize) {
+    *error = "stored bytes run past the end of the package";
+    return false;
+  }
+  std::vector<uint8_t> stored(package + dataOffset, package + dataOffset + record.storedSize);
+  if (record.scrambled == kEntryScrambled)
+    DescrambleBlock(stored.data(), static_cast<u32>(stored.size()));
+  if (!(record.flags & kEntryFlagCompressed)) {
+    if (record.contentSize != record.storedSize) {
+      *error = "content and stored sizes differ on an entry kept as it is";
+      return false;
+    }
+    *content = std::move(stored);
+    return true;
+  }
+  // The same bound as the reader's: no stream expands by more than 91 times.
+  if (uint64_t{record.contentSize} > uint64_t{record.storedSize} * 91) {
+    *error = "content size impossible for the stored stream";
+    return false;
+  }
+  std::vector<uint8_t> expanded(record.contentSize);
+  u32 written = 0;
+  if (!DecompressBlock(expanded.data(), record.contentSize, stored.data(), record.storedSize,
+                       &written, nullptr) ||
+      written != record.contentSize) {
+    *error = "damaged compressed stream";
+    return false;
+  }
+  *content = std::move(expanded);
+  return true;
+}

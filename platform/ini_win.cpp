@@ -1,0 +1,8 @@
+#include "platform/ini.h"
+
+#include <windows.h>
+
+u32 OsReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
+                    u32 size, const char* path) {
+  return GetPrivateProfileStringA(section, key, defaultValue, out, size, path);
+}

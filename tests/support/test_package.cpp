@@ -1,0 +1,54 @@
+#include "support/test_package.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "package/format.h"
+#include "package/package.h"
+#include "packer/package_writer.h"
+
+#if !defined(_WIN32)
+#include "flow/run_state.h"
+#include "platform/resources.h"
+#endif
+
+std::string BuildTestPackage(const std::vector<TestEntry>& entries, bool plainDirectory) {
+  std::vector<PackInput> inputs;
+  for (const TestEntry& entry : entries) {
+    PackInput input;
+    input.name = entry.name;
+    input.content.assign(entry.bytes.begin(), entry.bytes.end());
+    input.modified = MakeFileTime(entry.modified);
+    input.compression = (entry.flags & kTestCompressed) ? EntryCompression::kAlways
+                                                        : EntryCompression::kNever;
+    input.scramble = (entry.flags & kTestScrambled) != 0;
+    inputs.push_back(std::move(input));
+  }
+  PackOptions options;
+  options.compressDirectory = !plainDirectory;
+  options.effort = CompressEffort::kFast;
+  std::vector<uint8_t> package;
+  std::string error;
+  if (!BuildPackage(inputs, options, &package, &error)) {
+    std::fprintf(stderr, "BuildTestPackage: %s\n", error.c_str());
+    std::abort();
+  }
+  return std::string(package.begin(), package.end());
+}
+
+const PackageImage* OpenTestPackage(const std::string& bytes) {
+  static std::string kept;
+  ClosePackage();
+  kept = bytes;
+  PackageSource = reinterpret_cast<const u8*>(kept.data());
+  PackageSize = static_cast<u32>(kept.size());
+  return OpenPackage();
+}
+
+#if !defined(_WIN32)
+void InstallTestPackage(const std::string& bytes) {
+  HostSetResource(kPackageResourceType, kPackageResourceId, bytes.data(),
+                  static_cast<u32>(bytes.size()));
+  ModuleInstance = HostModule();
+}
+#endif

@@ -1,0 +1,711 @@
+// The PE resource editor on small images built by the mingw-w64 tools
+// (tests/pe_fixture): adding, replacing and removing resources in each
+// section layout, keeping everything else, the checksum, and the refusal of
+// damaged images. The results are read back by a walker of this file's own
+// and, on Windows, by the system loader itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "packer/pe_resources.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+
+#include "support/scratch.h"
+#endif
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// ------------------------------------------------- an independent reader
+
+u32 Get16(const Bytes& b, size_t at) { return (u32)b.at(at) | (u32)b.at(at + 1) << 8; }
+u32 Get32(const Bytes& b, size_t at) { return Get16(b, at) | Get16(b, at + 2) << 16; }
+void Put32(Bytes* b, size_t at, u32 v) {
+  for (int i = 0; i < 4; ++i) b->at(at + i) = (uint8_t)(v >> (8 * i));
+}
+
+struct TestSection {
+  std::string name;
+  u32 virtualSize, virtualAddress, rawSize, rawOffset;
+};
+
+// The fields of the headers that the editor changes, read by plain offsets.
+struct Headers {
+  size_t pe = 0, opt = 0, table = 0;
+  std::vector<TestSection> sections;
+  u32 fileAlignment = 0, sectionAlignment = 0, sizeOfImage = 0, initializedData = 0;
+  u32 checksum = 0, symbolTable = 0;
+  u32 Directory(u32 index, u32 field) const { return Get32(*image, opt + 96 + 8 * index + field); }
+  const Bytes* image = nullptr;
+  size_t ChecksumOffset() const { return opt + 64; }
+  size_t Offset(u32 rva) const {
+    for (const TestSection& s : sections)
+      if (rva >= s.virtualAddress && rva < s.virtualAddress + std::max(s.virtualSize, s.rawSize))
+        return s.rawOffset + (rva - s.virtualAddress);
+    ADD_FAILURE() << "RVA " << rva << " in no section";
+    return 0;
+  }
+  int Find(const std::string& name) const {
+    for (size_t i = 0; i < sections.size(); ++i)
+      if (sections[i].name == name) return (int)i;
+    return -1;
+  }
+};
+
+Headers ReadHeaders(const Bytes& image) {
+  Headers h;
+  h.image = &image;
+  h.pe = Get32(image, 0x3C);
+  h.opt = h.pe + 24;
+  h.table = h.opt + Get16(image, h.pe + 20);
+  h.symbolTable = Get32(image, h.pe + 12);
+  h.initializedData = Get32(image, h.opt + 8);
+  h.sectionAlignment = Get32(image, h.opt + 32);
+  h.fileAlignment = Get32(image, h.opt + 36);
+  h.sizeOfImage = Get32(image, h.opt + 56);
+  h.checksum = Get32(image, h.opt + 64);
+  for (u32 i = 0; i < Get16(image, h.pe + 6); ++i) {
+    const size_t at = h.table + 40 * i;
+    TestSection s;
+    s.name = std::string((const char*)&image.at(at), strnlen((const char*)&image.at(at), 8));
+    s.virtualSize = Get32(image, at + 8);
+    s.virtualAddress = Get32(image, at + 12);
+    s.rawSize = Get32(image, at + 16);
+    s.rawOffset = Get32(image, at + 20);
+    h.sections.push_back(s);
+  }
+  return h;
+}
+
+// Sums 16-bit words in 64 bits and folds once at the end: the same
+// one's-complement sum as the editor's running fold, reached another way.
+u32 IndependentChecksum(Bytes image, size_t checksumOffset) {
+  Put32(&image, checksumOffset, 0);
+  if (image.size() % 2) image.push_back(0);
+  uint64_t sum = 0;
+  for (size_t i = 0; i < image.size(); i += 2) sum += Get16(image, i);
+  while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
+  return (u32)sum + (u32)(image.size() - (image.size() != 0 && false));
+}
+
+struct TestResource {
+  std::string type, name;
+  u32 language;
+  Bytes bytes;
+  u32 codePage;
+};
+
+std::string KeyText(const Bytes& image, size_t root, u32 field) {
+  if (!(field & 0x80000000u)) return "#" + std::to_string(field);
+  const size_t at = root + (field & 0x7FFFFFFFu);
+  std::string text;
+  for (u32 i = 0; i < Get16(image, at); ++i) text += (char)Get16(image, at + 2 + 2 * i);
+  return text;
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = (char)std::toupper((unsigned char)c);
+  return s;
+}
+
+// Reads every resource as a loader walks the tree, and fails the test when
+// a directory is not in the order that its binary search needs.
+std::vector<TestResource> WalkResources(const Bytes& image) {
+  const Headers h = ReadHeaders(image);
+  std::vector<TestResource> out;
+  if (!h.Directory(2, 0)) return out;
+  const size_t root = h.Offset(h.Directory(2, 0));
+  struct Level {
+    static std::vector<std::pair<u32, u32>> Entries(const Bytes& b, size_t root, size_t dir) {
+      const u32 named = Get16(b, dir + 12), ids = Get16(b, dir + 14);
+      std::vector<std::pair<u32, u32>> entries;
+      std::string lastName;
+      u32 lastId = 0;
+      for (u32 i = 0; i < named + ids; ++i) {
+        const u32 key = Get32(b, dir + 16 + 8 * i), data = Get32(b, dir + 20 + 8 * i);
+        const bool isName = (key & 0x80000000u) != 0;
+        EXPECT_EQ(i < named, isName) << "named entries must come first";
+        if (isName) {
+          const std::string name = Upper(KeyText(b, root, key));
+          if (i > 0) EXPECT_LT(lastName, name) << "names out of order";
+          lastName = name;
+        } else {
+          if (i > named) EXPECT_LT(lastId, key) << "ids out of order";
+          lastId = key;
+        }
+        entries.emplace_back(key, data);
+      }
+      return entries;
+    }
+  };
+  for (const auto& t : Level::Entries(image, root, root)) {
+    const size_t typeDir = root + (t.second & 0x7FFFFFFFu);
+    for (const auto& n : Level::Entries(image, root, typeDir)) {
+      const size_t nameDir = root + (n.second & 0x7FFFFFFFu);
+      for (const auto& l : Level::Entries(image, root, nameDir)) {
+        EXPECT_EQ(0u, l.second & 0x80000000u);
+        const size_t entry = root + l.second;
+        const u32 rva = Get32(image, entry), size = Get32(image, entry + 4);
+        const size_t at = h.Offset(rva);
+        TestResource r{KeyText(image, root, t.first), KeyText(image, root, n.first), l.first,
+                       Bytes(image.begin() + (std::ptrdiff_t)at,
+                             image.begin() + (std::ptrdiff_t)(at + size)),
+                       Get32(image, entry + 8)};
+        EXPECT_EQ(0u, rva % 8) << "resource data aligned to 8";
+        out.push_back(r);
+      }
+    }
+  }
+  return out;
+}
+
+const TestResource* FindWalked(const std::vector<TestResource>& all, const std::string& type,
+                               const std::string& name, u32 language) {
+  for (const TestResource& r : all)
+    if (r.type == type && r.name == name && r.language == language) return &r;
+  return nullptr;
+}
+
+// ------------------------------------------------------------- fixtures
+
+Bytes Payload(size_t size, uint8_t seed) {
+  Bytes b(size);
+  for (size_t i = 0; i < size; ++i) b[i] = (uint8_t)(seed + i * 7 + (i >> 8));
+  return b;
+}
+
+const ResourceKey kUpdate = ResourceKey::Name("UPDATE");
+
+#if defined(PE_FIXTURE_DIR)
+std::string FixtureFile(const std::string& name) {
+  std::string path = std::string(PE_FIXTURE_DIR) + "/" + name;
+#if defined(_WIN32)
+  // Wine sees the host's file system as drive Z:.
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;
+  std::replace(path.begin(), path.end(), '/', '\\');
+#endif
+  return path;
+}
+#endif
+
+class PeResourcesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if !defined(PE_FIXTURE_DIR)
+    GTEST_SKIP() << "no test images: this build found no i686-w64-mingw32 gcc and windres";
+#endif
+  }
+
+  static Bytes Fixture(const std::string& variant) {
+#if defined(PE_FIXTURE_DIR)
+    std::ifstream in(FixtureFile(variant + ".exe"), std::ios::binary);
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_FALSE(bytes.empty()) << "cannot read the test image " << variant << ".exe";
+    return bytes;
+#else
+    (void)variant;
+    return Bytes();
+#endif
+  }
+
+  static PeResourceEditor Load(const Bytes& image) {
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_TRUE(editor.Load(image, &error)) << error;
+    return editor;
+  }
+
+  static Bytes Write(const PeResourceEditor& editor) {
+    Bytes out;
+    std::string error;
+    EXPECT_TRUE(editor.Write(&out, &error)) << error;
+    return out;
+  }
+
+  static Bytes WithUpdate(const Bytes& image, const Bytes& payload) {
+    PeResourceEditor editor = Load(image);
+    editor.Set(kUpdate, kPackageResourceIdForTests, 0, payload);
+    return Write(editor);
+  }
+
+  static constexpr uint16_t kPackageResourceIdForTests = 102;
+
+  // Everything the editor must keep: the headers' invariants, the sections
+  // it does not own byte for byte, and every resource but `changed`.
+  static void ExpectConsistent(const Bytes& before, const Bytes& after) {
+    const Headers a = ReadHeaders(before), b = ReadHeaders(after);
+    EXPECT_EQ(IndependentChecksum(after, b.ChecksumOffset()), b.checksum);
+    EXPECT_EQ(0u, b.Directory(4, 0));
+    EXPECT_EQ(0u, b.Directory(4, 4));
+    u32 virtualEnd = 0;
+    u32 nextVirtual = b.sections.front().virtualAddress;
+    for (const TestSection& s : b.sections) {
+      EXPECT_EQ(nextVirtual, s.virtualAddress) << s.name << " follows the section before it";
+      nextVirtual = s.virtualAddress + std::max(s.virtualSize, s.rawSize);
+      nextVirtual = (nextVirtual + b.sectionAlignment - 1) / b.sectionAlignment * b.sectionAlignment;
+      virtualEnd = std::max(virtualEnd, s.virtualAddress + std::max(s.virtualSize, s.rawSize));
+      if (s.rawSize) {
+        EXPECT_EQ(0u, s.rawOffset % b.fileAlignment) << s.name;
+        EXPECT_EQ(0u, s.rawSize % b.fileAlignment) << s.name;
+        EXPECT_LE((size_t)s.rawOffset + s.rawSize, after.size()) << s.name;
+      }
+    }
+    EXPECT_EQ((virtualEnd + b.sectionAlignment - 1) / b.sectionAlignment * b.sectionAlignment,
+              b.sizeOfImage);
+    // The resource directory opens the last section named .rsrc.
+    int rsrc = -1;
+    for (size_t i = 0; i < b.sections.size(); ++i)
+      if (b.sections[i].name == ".rsrc") rsrc = (int)i;
+    ASSERT_GE(rsrc, 0);
+    EXPECT_EQ(b.sections[(size_t)rsrc].virtualAddress, b.Directory(2, 0));
+    EXPECT_EQ(b.sections[(size_t)rsrc].virtualSize, b.Directory(2, 4));
+    // Initialized data grows by what the resource sections grew.
+    uint64_t rawBefore = 0, rawAfter = 0;
+    for (const TestSection& s : a.sections) rawBefore += s.name == ".rsrc" ? s.rawSize : 0;
+    for (const TestSection& s : b.sections) rawAfter += s.name == ".rsrc" ? s.rawSize : 0;
+    EXPECT_EQ((u32)(a.initializedData + rawAfter - rawBefore), b.initializedData);
+    // Every other section's bytes, wherever the section now lies.
+    for (const TestSection& s : a.sections) {
+      if (s.name == ".rsrc" || !s.rawSize) continue;
+      const int j = b.Find(s.name);
+      ASSERT_GE(j, 0) << s.name;
+      const TestSection& t = b.sections[(size_t)j];
+      EXPECT_EQ(s.virtualSize, t.virtualSize) << s.name;
+      EXPECT_TRUE(std::equal(before.begin() + s.rawOffset, before.begin() + s.rawOffset + s.rawSize,
+                             after.begin() + t.rawOffset))
+          << s.name << " changed";
+      if (s.name != ".reloc") EXPECT_EQ(s.virtualAddress, t.virtualAddress) << s.name;
+    }
+    if (a.Directory(5, 0)) {
+      const int r = a.Find(".reloc"), q = b.Find(".reloc");
+      ASSERT_GE(q, 0);
+      EXPECT_EQ(a.Directory(5, 0) - a.sections[(size_t)r].virtualAddress + b.sections[(size_t)q].virtualAddress,
+                b.Directory(5, 0));
+      EXPECT_EQ(a.Directory(5, 4), b.Directory(5, 4));
+    }
+    // Every resource of the original, unchanged, in both readers.
+    const PeResourceEditor reread = Load(after);
+    const std::vector<TestResource> walked = WalkResources(after);
+    for (const TestResource& r : WalkResources(before)) {
+      const TestResource* w = FindWalked(walked, r.type, r.name, r.language);
+      ASSERT_NE(nullptr, w) << r.type << "/" << r.name << "/" << r.language << " lost";
+      EXPECT_EQ(r.bytes, w->bytes) << r.type << "/" << r.name;
+      EXPECT_EQ(r.codePage, w->codePage) << r.type << "/" << r.name;
+    }
+    PeResourceEditor original = Load(before);
+    for (const ResourceRef& ref : original.List()) {
+      const ResourceData* d = reread.Find(ref.type, ref.name, ref.language.id());
+      ASSERT_NE(nullptr, d) << ref.type.Describe() << "/" << ref.name.Describe();
+      EXPECT_EQ(ref.data->bytes, d->bytes);
+    }
+  }
+};
+
+#if defined(_WIN32)
+// The system's view of an image written to a file: its resources through
+// the resource functions, and whether it still runs.
+class SystemImage {
+ public:
+  explicit SystemImage(const Bytes& image) : path_(scratch_ / "edited.exe") {
+    EXPECT_TRUE(WriteTestFile(path_, std::string(image.begin(), image.end())));
+    module_ = LoadLibraryExA(path_.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    EXPECT_NE(nullptr, module_) << "the loader refused the image, error " << GetLastError();
+  }
+  ~SystemImage() {
+    if (module_) FreeLibrary(module_);
+  }
+  bool Read(LPCSTR type, LPCSTR name, WORD language, Bytes* out) const {
+    HRSRC found = language == 0xFFFF ? FindResourceA(module_, name, type)
+                                     : FindResourceExA(module_, type, name, language);
+    if (!found) return false;
+    const DWORD size = SizeofResource(module_, found);
+    HGLOBAL loaded = LoadResource(module_, found);
+    const uint8_t* p = loaded ? (const uint8_t*)LockResource(loaded) : nullptr;
+    if (!p && size) return false;
+    out->assign(p, p + size);
+    return true;
+  }
+  DWORD Run() const {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    std::string command = "\"" + path_ + "\"";
+    if (!CreateProcessA(path_.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+      return 0xFFFFFFFFu;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0xFFFFFFFFu;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+  }
+  const std::string& path() const { return path_; }
+
+ private:
+  ScratchFolder scratch_;
+  std::string path_;
+  HMODULE module_ = nullptr;
+};
+#endif
+
+// --------------------------------------------------------------- tests
+
+struct LayoutCase {
+  const char* variant;
+  int addedSections;        // the resource section was appended
+  bool relocationsMoved;    // .reloc came after the resources and moved up
+};
+
+TEST_F(PeResourcesTest, AddsThePackageInEveryLayout) {
+  const LayoutCase cases[] = {
+      {"relocs", 0, true},   // as Updater.exe: in place, relocations behind
+      {"last", 0, false},    // in place
+      {"debug", 1, false},   // debug sections follow: a new section
+      {"bare", 1, false},    // no resources yet: a new section
+  };
+  for (const LayoutCase& c : cases) {
+    SCOPED_TRACE(c.variant);
+    const Bytes before = Fixture(c.variant);
+    const Bytes payload = Payload(5000, 3);
+    const Bytes after = WithUpdate(before, payload);
+    ASSERT_FALSE(after.empty());
+    const Headers a = ReadHeaders(before), b = ReadHeaders(after);
+    EXPECT_EQ(a.sections.size() + (size_t)c.addedSections, b.sections.size());
+    EXPECT_EQ(".rsrc", b.sections[b.sections.size() - (c.relocationsMoved ? 2 : 1)].name);
+    if (c.relocationsMoved) {
+      EXPECT_EQ(".reloc", b.sections.back().name);
+      EXPECT_GT(b.sections.back().virtualAddress, a.sections.back().virtualAddress);
+    }
+    if (a.symbolTable) {  // the symbols after the sections moved with them
+      EXPECT_EQ(a.symbolTable + (after.size() - before.size()), b.symbolTable);
+      EXPECT_TRUE(std::equal(before.begin() + a.symbolTable, before.end(),
+                             after.begin() + b.symbolTable));
+    }
+    ExpectConsistent(before, after);
+
+    const std::vector<TestResource> walked = WalkResources(after);
+    const TestResource* update = FindWalked(walked, "UPDATE", "#102", 0);
+    ASSERT_NE(nullptr, update);
+    EXPECT_EQ(payload, update->bytes);
+    EXPECT_EQ(WalkResources(before).size() + 1, walked.size());
+
+#if defined(_WIN32)
+    SystemImage system(after);
+    Bytes read;
+    EXPECT_TRUE(system.Read("UPDATE", MAKEINTRESOURCEA(102), 0xFFFF, &read));
+    EXPECT_EQ(payload, read);
+    if (std::string(c.variant) != "bare") {
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(100), 0xFFFF, &read)) << "dialog";
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), 0xFFFF, &read)) << "version";
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), 0xFFFF, &read)) << "manifest";
+      EXPECT_TRUE(system.Read("CFGDATA", "ALPHA", 0xFFFF, &read));
+      EXPECT_EQ("alpha!", std::string(read.begin(), read.end()));
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(7),
+                              MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT), &read));
+      EXPECT_EQ("japanese data", std::string(read.begin(), read.begin() + 13));
+    }
+    EXPECT_EQ(42u, system.Run()) << "the edited image no longer runs";
+#endif
+  }
+}
+
+TEST_F(PeResourcesTest, ReplacesWithLargerThenSmallerAndAddsASecond) {
+  Bytes image = Fixture("relocs");
+  const Bytes original = image;
+  struct Step {
+    uint16_t id;
+    size_t size;
+    int grows;  // sign of the file's change in size
+  };
+  const Step steps[] = {{102, 3000, 1}, {102, 20000, 1}, {102, 10, -1}, {103, 32, 0}};
+  Bytes expected102;
+  for (const Step& s : steps) {
+    SCOPED_TRACE("resource " + std::to_string(s.id) + ", " + std::to_string(s.size) + " bytes");
+    PeResourceEditor editor = Load(image);
+    const Bytes payload = Payload(s.size, (uint8_t)s.size);
+    if (s.id == 102) expected102 = payload;
+    editor.Set(kUpdate, s.id, 0, payload, s.id == 103 ? 932 : 0);
+    const Bytes next = Write(editor);
+    ASSERT_FALSE(next.empty());
+    if (s.grows > 0) EXPECT_GT(next.size(), image.size());
+    if (s.grows < 0) EXPECT_LT(next.size(), image.size());
+    ExpectConsistent(original, next);
+    image = next;
+  }
+  const std::vector<TestResource> walked = WalkResources(image);
+  const TestResource* first = FindWalked(walked, "UPDATE", "#102", 0);
+  const TestResource* second = FindWalked(walked, "UPDATE", "#103", 0);
+  ASSERT_NE(nullptr, first);
+  ASSERT_NE(nullptr, second);
+  EXPECT_EQ(expected102, first->bytes);
+  EXPECT_EQ(Payload(32, 32), second->bytes);
+  EXPECT_EQ(932u, second->codePage);
+  EXPECT_EQ(0u, first->codePage);
+  // Rewritten in place each time: the section count never changed.
+  EXPECT_EQ(ReadHeaders(original).sections.size(), ReadHeaders(image).sections.size());
+
+  std::string error;
+  Bytes read;
+  ASSERT_TRUE(ReadPeResource(image, kUpdate, 103, &read, &error)) << error;
+  EXPECT_EQ(Payload(32, 32), read);
+  EXPECT_FALSE(ReadPeResource(image, kUpdate, 104, &read, &error));
+  EXPECT_NE(std::string::npos, error.find("\"UPDATE\"/104")) << error;
+#if defined(_WIN32)
+  SystemImage system(image);
+  EXPECT_TRUE(system.Read("UPDATE", MAKEINTRESOURCEA(103), 0xFFFF, &read));
+  EXPECT_EQ(Payload(32, 32), read);
+  EXPECT_TRUE(system.Read("UPDATE", MAKEINTRESOURCEA(102), 0xFFFF, &read));
+  EXPECT_EQ(expected102, read);
+  EXPECT_EQ(42u, system.Run());
+#endif
+}
+
+TEST_F(PeResourcesTest, KeysFollowTheDirectoryOrder) {
+  PeResourceEditor editor = Load(Fixture("last"));
+  // The linker's order, as read: names first (sorted), then ids ascending.
+  std::vector<std::string> types;
+  for (const ResourceRef& r : editor.List())
+    if (types.empty() || types.back() != r.type.Describe()) types.push_back(r.type.Describe());
+  EXPECT_EQ((std::vector<std::string>{"\"CFGDATA\"", "5", "6", "10", "16", "24"}), types);
+
+  editor.Set(ResourceKey::Name("update"), 102, 0, Payload(4, 1));
+  editor.Set(kUpdate, 102, 0, Payload(8, 2));  // the same key, found without regard to case
+  editor.Set(ResourceKey::Name("Aardvark"), 1, 0, Payload(4, 3));
+  editor.Set(ResourceKey::Name("CFGDATA"), ResourceKey::Name("beta"), 0, Payload(4, 4));
+  editor.Set(ResourceKey::Name("CFGDATA"), 3, 0, Payload(4, 5));
+  editor.Set(10, 7, 0x0407, Payload(4, 6));
+  const std::vector<TestResource> walked = WalkResources(Write(editor));  // checks each order
+  std::vector<std::string> keys;
+  for (const TestResource& r : walked) keys.push_back(r.type + "/" + r.name + "/" + std::to_string(r.language));
+  const std::vector<std::string> expected = {
+      "Aardvark/#1/0",     "CFGDATA/ALPHA/0",  "CFGDATA/beta/0", "CFGDATA/SETTINGS/0",
+      "CFGDATA/ZETA/0",    "CFGDATA/#3/0",     "CFGDATA/#12/0",  "update/#102/0",
+      "#5/#100/1033",      "#6/#1/1033",       "#10/#7/1033",    "#10/#7/1031",
+      "#10/#7/1041",       "#16/#1/1033",      "#24/#1/0"};
+  // The language order within RCDATA 7 is by id: 1031 < 1033 < 1041.
+  std::vector<std::string> sortedExpected = expected;
+  std::swap(sortedExpected[10], sortedExpected[11]);
+  EXPECT_EQ(sortedExpected, keys);
+  EXPECT_EQ(Payload(8, 2), FindWalked(walked, "update", "#102", 0)->bytes);
+}
+
+TEST_F(PeResourcesTest, RemoveDropsEmptyDirectories) {
+  PeResourceEditor editor = Load(Fixture("relocs"));
+  const size_t count = editor.List().size();
+  editor.Set(kUpdate, 102, 0, Payload(10, 1));
+  editor.Set(kUpdate, 103, 0, Payload(10, 2));
+  struct Case {
+    ResourceKey type;
+    ResourceKey name;
+    uint16_t language;
+    bool removed;
+    size_t left;
+  };
+  const Case cases[] = {
+      {kUpdate, 102, 1033, false, count + 2},  // wrong language
+      {kUpdate, 102, 0, true, count + 1},
+      {kUpdate, 102, 0, false, count + 1},      // already gone
+      {10, 7, 1041, true, count},               // one of two languages
+      {kUpdate, 103, 0, true, count - 1},       // the type's last resource
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type.Describe() + "/" + c.name.Describe() + "/" + std::to_string(c.language));
+    EXPECT_EQ(c.removed, editor.Remove(c.type, c.name, c.language));
+    EXPECT_EQ(c.left, editor.List().size());
+  }
+  const std::vector<TestResource> walked = WalkResources(Write(editor));
+  EXPECT_EQ(count - 1, walked.size());
+  EXPECT_EQ(nullptr, FindWalked(walked, "#10", "#7", 1041));
+  EXPECT_NE(nullptr, FindWalked(walked, "#10", "#7", 1033));
+  for (const TestResource& r : walked) EXPECT_NE("UPDATE", r.type) << "an empty type was written";
+}
+
+TEST_F(PeResourcesTest, KeepsTheOverlayAndDropsTheSignature) {
+  const Bytes base = Fixture("relocs");
+  const Bytes overlay = {'O', 'V', 'E', 'R', 'L', 'A', 'Y', '!'};
+  const Bytes signature = Payload(24, 9);
+  struct Case {
+    const char* what;
+    bool overlay, signature;
+  };
+  const Case cases[] = {{"overlay", true, false},
+                        {"signature", false, true},
+                        {"overlay and signature", true, true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes image = base;
+    if (c.overlay) image.insert(image.end(), overlay.begin(), overlay.end());
+    if (c.signature) {
+      Put32(&image, ReadHeaders(image).opt + 96 + 8 * 4, (u32)image.size());
+      Put32(&image, ReadHeaders(image).opt + 96 + 8 * 4 + 4, (u32)signature.size());
+      image.insert(image.end(), signature.begin(), signature.end());
+    }
+    const Bytes after = WithUpdate(image, Payload(100, 1));
+    ASSERT_FALSE(after.empty());
+    const Headers h = ReadHeaders(after);
+    size_t end = 0;
+    for (const TestSection& s : h.sections) end = std::max(end, (size_t)s.rawOffset + s.rawSize);
+    const Bytes tail(after.begin() + (std::ptrdiff_t)end, after.end());
+    EXPECT_EQ(c.overlay ? overlay : Bytes(), tail);
+    EXPECT_EQ(0u, h.Directory(4, 0));
+    EXPECT_EQ(0u, h.Directory(4, 4));
+    EXPECT_EQ(IndependentChecksum(after, h.ChecksumOffset()), h.checksum);
+  }
+}
+
+TEST_F(PeResourcesTest, ChecksumIsTheStandardOne) {
+  // The linker writes the standard checksum: reproduce it for every image.
+  for (const char* variant : {"relocs", "last", "debug", "bare"}) {
+    SCOPED_TRACE(variant);
+    const Bytes image = Fixture(variant);
+    const Headers h = ReadHeaders(image);
+    EXPECT_NE(0u, h.checksum);
+    EXPECT_EQ(h.checksum, PeImageChecksum(image.data(), image.size(), h.ChecksumOffset()));
+    EXPECT_EQ(h.checksum, IndependentChecksum(image, h.ChecksumOffset()));
+  }
+  // Odd lengths count the last byte as a word of its own.
+  const Bytes odd = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+  EXPECT_EQ(0x0201u + 0x0403u + 0x0807u + 0x0009u + 9u, PeImageChecksum(odd.data(), odd.size(), 4));
+  const Bytes carries(8, 0xFF);
+  EXPECT_EQ(0xFFFFu + 8u, PeImageChecksum(carries.data(), carries.size(), 100));
+
+#if defined(_WIN32)
+  typedef DWORD(WINAPI * MapFileAndCheckSumFn)(PCSTR, PDWORD, PDWORD);
+  HMODULE imagehlp = LoadLibraryA("imagehlp.dll");
+  MapFileAndCheckSumFn map =
+      imagehlp ? (MapFileAndCheckSumFn)(void*)GetProcAddress(imagehlp, "MapFileAndCheckSumA")
+               : nullptr;
+  if (!map) GTEST_SKIP() << "imagehlp's MapFileAndCheckSumA is not available";
+  const Bytes edited = WithUpdate(Fixture("relocs"), Payload(777, 5));
+  ScratchFolder scratch;
+  ASSERT_TRUE(WriteTestFile(scratch / "sum.exe", std::string(edited.begin(), edited.end())));
+  DWORD stored = 0, computed = 0;
+  ASSERT_EQ(0u, map((scratch / "sum.exe").c_str(), &stored, &computed));
+  EXPECT_EQ(computed, stored);
+  EXPECT_EQ(ReadHeaders(edited).checksum, computed);
+#endif
+}
+
+// Offset of the resource directory's root in the file, read independently.
+size_t ResourceRoot(const Bytes& image) {
+  const Headers h = ReadHeaders(image);
+  return h.Offset(h.Directory(2, 0));
+}
+
+TEST_F(PeResourcesTest, RefusesMalformedImages) {
+  const Bytes good = Fixture("relocs");
+  const Headers h = ReadHeaders(good);
+  const size_t root = ResourceRoot(good);
+  // The first type's subdirectory, its first name's, and that one's data entry.
+  const size_t typeDir = root + (Get32(good, root + 20) & 0x7FFFFFFFu);
+  const size_t nameDir = root + (Get32(good, typeDir + 20) & 0x7FFFFFFFu);
+  const size_t dataEntry = root + Get32(good, nameDir + 20);
+  struct Case {
+    const char* what;
+    std::function<void(Bytes*)> damage;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"empty", [](Bytes* b) { b->clear(); }, "too short for the DOS header"},
+      {"no MZ", [](Bytes* b) { (*b)[0] = 'X'; }, "no 'MZ' signature"},
+      {"header offset past the end", [](Bytes* b) { Put32(b, 0x3C, 0x7FFFFFF0); },
+       "PE header"},
+      {"no PE signature", [&](Bytes* b) { (*b)[h.pe] = 'Q'; }, "no 'PE' signature"},
+      {"PE32+", [&](Bytes* b) { (*b)[h.opt + 1] = 0x02; }, "PE32+"},
+      {"section table past the end", [&](Bytes* b) { (*b)[h.pe + 6] = 0xFF; (*b)[h.pe + 7] = 0x7F; },
+       "section table of 32767 entries"},
+      {"section data past the end",
+       [&](Bytes* b) { Put32(b, h.table + 40 * (h.sections.size() - 1) + 16, 0x10000000); },
+       "runs past the end of the file"},
+      {"sections out of order", [&](Bytes* b) { Put32(b, h.table + 40 + 12, 0x100); },
+       "out of order"},
+      {"odd file alignment", [&](Bytes* b) { Put32(b, h.opt + 36, 0x300); }, "unusable alignments"},
+      {"resource directory outside every section",
+       [&](Bytes* b) { Put32(b, h.opt + 96 + 16, 0x7FFF0000); }, "lies in no section"},
+      {"directory loop to the root",
+       [&](Bytes* b) { Put32(b, root + 20, 0x80000000u); }, "has a loop"},
+      {"directory loop to itself",
+       [&](Bytes* b) { Put32(b, typeDir + 20, 0x80000000u | (u32)(typeDir - root)); },
+       "has a loop"},
+      {"subdirectory out of range", [&](Bytes* b) { Put32(b, root + 20, 0x8FFFFFF0u); },
+       "outside the resource section"},
+      {"entry count out of range", [&](Bytes* b) { (*b)[root + 14] = 0xFF; (*b)[root + 15] = 0xFF; },
+       "outside the resource section"},
+      {"name out of range", [&](Bytes* b) { Put32(b, root + 16, 0xFFFFFFF0u); },
+       "outside the resource section"},
+      {"data entry out of range", [&](Bytes* b) { Put32(b, nameDir + 20, 0x7FFFFFF0u); },
+       "outside the resource section"},
+      {"data outside the image", [&](Bytes* b) { Put32(b, dataEntry, 0x7FFFFF00u); },
+       "lies in no section"},
+      {"data longer than its section", [&](Bytes* b) { Put32(b, dataEntry + 4, 0x100000); },
+       "more bytes than the file holds"},
+      {"data entry where a directory belongs",
+       [&](Bytes* b) { Put32(b, root + 20, Get32(*b, root + 20) & 0x7FFFFFFFu); },
+       "is data, not a directory"},
+      {"signature inside the sections", [&](Bytes* b) { Put32(b, h.opt + 96 + 32, 0x400); Put32(b, h.opt + 96 + 36, 8); },
+       "does not lie after the last section"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = good;
+    c.damage(&damaged);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_FALSE(editor.Load(damaged, &error));
+    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+  }
+}
+
+TEST_F(PeResourcesTest, RefusesEveryTruncation) {
+  // Any image cut before the end of its last section is refused, without a
+  // read past the buffer (the sanitizer build would see one).
+  const Bytes good = Fixture("relocs");
+  const Headers h = ReadHeaders(good);
+  size_t rawEnd = 0;
+  for (const TestSection& s : h.sections) rawEnd = std::max(rawEnd, (size_t)s.rawOffset + s.rawSize);
+  ASSERT_EQ(good.size(), rawEnd);
+  for (size_t length = 0; length < rawEnd; length += length < 0x400 ? 1 : 8) {
+    PeResourceEditor editor;
+    std::string error;
+    ASSERT_FALSE(editor.Load(Bytes(good.begin(), good.begin() + (std::ptrdiff_t)length), &error))
+        << "accepted " << length << " bytes";
+    ASSERT_FALSE(error.empty());
+  }
+}
+
+TEST_F(PeResourcesTest, RefusesToAppendWithoutHeaderRoom) {
+  Bytes image = Fixture("bare");
+  const Headers h = ReadHeaders(image);
+  const size_t tableEnd = h.table + 40 * h.sections.size();
+  image[tableEnd + 5] = 0x01;  // something lives in the header's slack
+  PeResourceEditor editor = Load(image);
+  editor.Set(kUpdate, 102, 0, Payload(10, 1));
+  Bytes out;
+  std::string error;
+  EXPECT_FALSE(editor.Write(&out, &error));
+  EXPECT_NE(std::string::npos, error.find("no free room for another section entry")) << error;
+  EXPECT_TRUE(out.empty());
+}
+
+TEST(PeResourceKeyTest, NamesAndIds) {
+  EXPECT_EQ("102", ResourceKey(102).Describe());
+  EXPECT_EQ("\"UPDATE\"", ResourceKey::Name("UPDATE").Describe());
+  EXPECT_EQ("\"\xE3\x82\xBD\"", ResourceKey::Name(std::u16string(1, (char16_t)0x30BD)).Describe());
+  EXPECT_TRUE(SameResourceKey(ResourceKey::Name("Update"), ResourceKey::Name("UPDATE")));
+  EXPECT_FALSE(SameResourceKey(ResourceKey::Name("UPDATE"), ResourceKey::Name("UPDATES")));
+  EXPECT_FALSE(SameResourceKey(ResourceKey(102), ResourceKey(103)));
+  EXPECT_FALSE(SameResourceKey(ResourceKey(85), ResourceKey::Name("U")));
+  EXPECT_THROW(ResourceKey::Name(std::string("\x83\x5C")), std::invalid_argument);
+  EXPECT_THROW(ResourceKey::Name(std::string()), std::invalid_argument);
+}
+
+}  // namespace

@@ -1,0 +1,149 @@
+#!/usr/bin/env bash
+# The example from end to end: packs examples/update with qk2, builds an
+# Updater.exe that carries the package, installs examples/install into a
+# throwaway Wine prefix (registry key, installation and data folders) and
+# runs the updater.
+#
+# With a reachable X display ($DISPLAY) the wizard is yours to click through.
+# Without one, a private Xvfb is started and the end-to-end driver walks the
+# wizard (accepting everything), printing each page and box and saving a
+# screenshot of each into build/example/.
+#
+# Usage: tools/run-example.sh [--walk]   (--walk: walk even with a display)
+# Everything it makes is below build/example/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+walk_anyway=0
+[ "${1:-}" = "--walk" ] && walk_anyway=1
+
+bash tools/setup.sh
+
+out=$root/build/example
+jobs=2
+mkdir -p "$out"
+log=$out/logs
+mkdir -p "$log"
+step() { echo "== $*"; }
+
+# ---- qk2 from the host build
+step "building qk2 (host)"
+cmake --preset host -B "$out/host" >"$log/configure-host.log" 2>&1 ||
+  { cat "$log/configure-host.log"; exit 1; }
+cmake --build "$out/host" -j "$jobs" --target qk2 >"$log/build-host.log" 2>&1 ||
+  { tail -n 40 "$log/build-host.log"; exit 1; }
+qk2=$out/host/qk2
+
+# ---- the package: texts to cp932 with CRLF, as the updater reads them
+# Fixed times: the installed files are older than the update's, so the
+# "u" line (newer file wins) replaces GAME.DAT.
+to_windows_text() { iconv -f UTF-8 -t CP932 "$1" | sed 's/$/\r/' >"$2"; }
+stage() {  # stage SOURCE_DIR TARGET_DIR TIME
+  rm -rf "$2"
+  mkdir -p "$2"
+  local f name
+  for f in "$1"/*; do
+    name=$(basename "$f")
+    case "$name" in
+      *.INI | *.TXT | *.ini | *.txt) to_windows_text "$f" "$2/$name" ;;
+      *) cp "$f" "$2/$name" ;;
+    esac
+    touch -d "$3" "$2/$name"
+  done
+}
+step "packing examples/update"
+stage examples/update "$out/update" "2024-04-01 12:00:00 UTC"
+package=$out/update.pkg
+"$qk2" pack "$package" "$out"/update/*
+"$qk2" list "$package"
+
+# ---- Updater.exe with the package embedded (and the driver for the walk)
+step "building Updater.exe with the package (win32)"
+cmake --preset win32 -B "$out/win32" -DUPDATER_PACKAGE="$package" >"$log/configure-win32.log" 2>&1 ||
+  { cat "$log/configure-win32.log"; exit 1; }
+cmake --build "$out/win32" -j "$jobs" --target Updater >"$log/build-win32.log" 2>&1 ||
+  { tail -n 40 "$log/build-win32.log"; exit 1; }
+updater=$out/win32/Updater.exe
+echo "$updater: $(stat -c %s "$updater") bytes"
+
+# ---- a throwaway Wine prefix with the game installed
+step "preparing a fresh Wine prefix"
+prefix=$out/wineprefix
+if [ -d "$prefix" ]; then
+  WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+  rm -rf "$prefix"
+fi
+bash tools/wine-prefix.sh "$prefix" >"$log/wine-prefix.log" 2>&1 ||
+  { cat "$log/wine-prefix.log"; exit 1; }
+export WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
+game='C:\Games\HoshiNoTeien'
+install_dir=$prefix/drive_c/Games/HoshiNoTeien
+data_dir=$install_dir/SAVE
+stage examples/install "$install_dir" "2023-01-15 12:00:00 UTC"
+mkdir -p "$data_dir"
+# The player's own settings: the "d" line keeps them.
+printf '[Config]\r\nWindow=0\r\nVolume=50\r\nTextSpeed=5\r\n' >"$data_dir/CONFIG.INI"
+key='HKCU\Software\ExampleSoft\HoshiNoTeien'
+WINEDEBUG=-all wineserver -p
+trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true' EXIT
+{
+  wine reg add "$key" /v InstPath /t REG_SZ /d "$game" /f
+  wine reg add "$key" /v DataPath /t REG_SZ /d "$game\\SAVE" /f
+  wine reg add "$key" /v InstMode /t REG_DWORD /d 1 /f
+  wine reg add "$key" /v InstAdd /t REG_DWORD /d 0 /f
+} >"$log/registry.log" 2>&1 || { cat "$log/registry.log"; exit 1; }
+echo "registry: $key -> InstPath $game, DataPath $game\\SAVE, InstMode 1"
+echo "installation before the update:"
+LC_ALL=C ls -l --time-style=+%F "$install_dir" "$data_dir" | sed 's/^/  /'
+
+display_ok() { [ -n "${DISPLAY:-}" ] && xwd -root -silent >/dev/null 2>&1; }
+
+status=0
+if display_ok && [ $walk_anyway -eq 0 ]; then
+  step "running the updater on $DISPLAY: the wizard is yours"
+  bash tools/wine-run.sh "$updater" >"$log/updater.log" 2>&1 || status=$?
+  echo "the updater ended with exit code $status ($([ $status -eq 1 ] && echo finished || echo not finished))"
+  [ $status -le 1 ] && status=0
+else
+  step "no display to show the wizard on: walking it under a private Xvfb"
+  cmake --build "$out/win32" -j "$jobs" --target updater_e2e >>"$log/build-win32.log" 2>&1 ||
+    { tail -n 40 "$log/build-win32.log"; exit 1; }
+  driver=$(find "$out/win32" -name updater_e2e.exe | head -n 1)
+  display=:$((200 + RANDOM % 100))
+  Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$log/xvfb.log" 2>&1 &
+  xvfb=$!
+  export DISPLAY=$display
+  for _ in $(seq 50); do xwd -root -silent >/dev/null 2>&1 && break; sleep 0.1; done
+  trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
+  rm -f "$out"/[0-9][0-9]-*.png
+  shots=$out/shots
+  rm -rf "$shots"
+  mkdir -p "$shots"
+  # Screenshots on the driver's request (see tests/win32/e2e/walk.cpp).
+  (
+    while [ ! -f "$shots/stop" ]; do
+      if [ -f "$shots/shot.request" ]; then
+        name=$(tr -d '\r\n' <"$shots/shot.request")
+        xwd -root -silent | convert xwd:- "$out/$name.png" || echo "screenshot $name failed"
+        rm -f "$shots/shot.request"
+      fi
+      sleep 0.1
+    done
+  ) &
+  shooter=$!
+  bash tools/wine-run.sh "$driver" --walk-example --updater="$updater" --work="$out/walk" \
+    --shots="$shots" >"$log/walk.log" 2>&1 || status=$?
+  touch "$shots/stop"
+  wait $shooter || true
+  cat "$log/walk.log"
+  echo "screenshots:"
+  ls "$out"/[0-9][0-9]-*.png 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+fi
+
+echo "installation after the run:"
+LC_ALL=C ls -l --time-style=+%F "$install_dir" "$data_dir" | sed 's/^/  /'
+for f in "$install_dir/README.TXT" "$data_dir/CONFIG.INI"; do
+  echo "-- ${f#"$prefix"/}"
+  iconv -f CP932 -t UTF-8 "$f" | tr -d '\r' | sed 's/^/  /'
+done
+exit $status
