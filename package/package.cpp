@@ -11,6 +11,7 @@
 #include "package/decompress.h"
 #include "package/entry_content.h"
 #include "package/scramble.h"
+#include "package/sha256.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/format.h"
@@ -21,6 +22,8 @@
 const u8* PackageSource;
 u32 PackageSize;
 PackageImage* CurrentPackage;
+const u8* PackageDigest;
+u32 PackageDigestSize;
 
 namespace {
 
@@ -85,9 +88,19 @@ PackageImage* AllocateImage(const PackageHeader* header) {
   return image;
 }
 
+// A package that comes with a digest must match it to the last byte: a
+// damaged or altered package is refused before anything is taken from it.
+int DigestMatches(const u8* bytes, u32 size) {
+  if (!PackageDigest) return 1;
+  u8 digest[kSha256Size];
+  if (PackageDigestSize != kSha256Size) return 0;
+  Sha256(bytes, size, digest);
+  return memcmp(digest, PackageDigest, kSha256Size) == 0;
+}
+
 PackageImage* OpenMemoryPackage(const u8* bytes, u32 size) {
   PackageHeader header;
-  if (!bytes || size < kPackageHeaderSize) return nullptr;
+  if (!bytes || size < kPackageHeaderSize || !DigestMatches(bytes, size)) return nullptr;
   memcpy(&header, bytes, sizeof header);
   if (!HeaderFits(&header, size)) return nullptr;
   PackageImage* image = AllocateImage(&header);
@@ -229,18 +242,29 @@ int ResolveResourceApi(ResourceApi* api) {
 
 }  // namespace
 
+namespace {
+// Resource `id` of type "UPDATE" of this module: its bytes and size, or null.
+const u8* LoadUpdateResource(const ResourceApi* api, int id, u32* size) {
+  void* info = api->find(ModuleInstance, kIntResource(id), kPackageResourceType);
+  if (!info) return nullptr;
+  const u32 bytes = api->size(ModuleInstance, info);
+  if (!bytes) return nullptr;
+  void* loaded = api->load(ModuleInstance, info);
+  const u8* locked = loaded ? (const u8*)api->lock(loaded) : nullptr;
+  if (locked) *size = bytes;
+  return locked;
+}
+}  // namespace
+
 const u8* LocatePackageResource() {
   ResourceApi api;
+  u32 size = 0;
   if (!ResolveResourceApi(&api)) return nullptr;
-  void* info = api.find(ModuleInstance, kIntResource(kPackageResourceId), kPackageResourceType);
-  if (!info) return nullptr;
-  const u32 size = api.size(ModuleInstance, info);
-  if (!size) return nullptr;
-  void* loaded = api.load(ModuleInstance, info);
-  if (!loaded) return nullptr;
-  const u8* bytes = (const u8*)api.lock(loaded);
+  const u8* bytes = LoadUpdateResource(&api, kPackageResourceId, &size);
   if (!bytes) return nullptr;
   PackageSize = size;
+  PackageDigestSize = 0;
+  PackageDigest = LoadUpdateResource(&api, kPackageDigestResourceId, &PackageDigestSize);
   return bytes;
 }
 
@@ -327,4 +351,6 @@ void ResetPackageState() {
   ReleaseKeptBlocks();
   PackageSource = nullptr;
   PackageSize = 0;
+  PackageDigest = nullptr;
+  PackageDigestSize = 0;
 }

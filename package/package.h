@@ -16,10 +16,15 @@ extern const u8* PackageSource;
 extern u32 PackageSize;
 // The current directory, null while none is open.
 extern PackageImage* CurrentPackage;
+// The package digest (resource "UPDATE" 103, a SHA-256 of the package bytes)
+// when the executable carries one, else null. Set by LocatePackageResource.
+extern const u8* PackageDigest;
+extern u32 PackageDigestSize;
 
 // Finds resource "UPDATE" 102 of ModuleInstance through the kernel library's
 // entry points. Returns the package bytes and sets PackageSize, or null
-// without a message.
+// without a message. Also notes the digest resource "UPDATE" 103 when the
+// executable has one (PackageDigest); packages built without it still open.
 const u8* LocatePackageResource();
 
 // Loads header and directory of PackageSource/PackageSize into a new block and
