@@ -19,6 +19,7 @@ std::string MakeFolder() {
     char pattern[] = "/tmp/ini-bench-XXXXXX";
     if (!mkdtemp(pattern)) abort();
     folder = pattern;
+    atexit([] { rmdir(folder.c_str()); });
     HostMapDrive('C', folder.c_str());
   }
   return folder;

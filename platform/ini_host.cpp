@@ -382,6 +382,13 @@ int ScanFile(const char* path, IniScan* scan) {
 
 }  // namespace
 
+/* OsReadIniString: the value of `key` in `section` of the file at `path`
+ * into `out`, with the system reader's rules above; returns the count of
+ * bytes it reports. Missing file, section or key, or a key line without
+ * "=", give the default. Protects against: any file content (binary, NULs,
+ * broken double-byte pairs, unending lines), files of any size (one pass,
+ * memory bounded by `size`), and writes past `out` (never beyond size - 1
+ * bytes and the terminator; nothing at all for size 0). */
 u32 OsReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
                     u32 size, const char* path) {
   if (!out || !size) return 0;

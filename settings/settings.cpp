@@ -8,6 +8,7 @@
 #include "platform/format.h"
 #include "platform/ini.h"
 #include "platform/messagebox.h"
+#include "platform/text.h"
 #include "settings/setup_description.h"
 #include "texts.h"
 
@@ -131,16 +132,30 @@ int NextListToken(char* token, const char** cursor) {
   return 1;
 }
 
+/* EndsInSeparator: 1 when the last character of `path` is a one-byte '\\'
+ * or '/'. Looked at character by character: the trail byte of a double-byte
+ * character such as "ソ" or "能" is 0x5C too, and a folder whose name ends in
+ * one still needs its backslash. */
+static int EndsInSeparator(const char* path) {
+  const char* last = nullptr;
+  const char* p = path;
+  while (*p) {
+    last = p;
+    p = OsCharNext(p);
+  }
+  return last && p - last == 1 && (*last == '\\' || *last == '/');
+}
+
 /* JoinPath: appends `component` to `path` (a kPathSize buffer), with one
- * backslash between them unless `path` is empty or its last byte is '\' or
- * '/', and writes a second NUL after the result. Returns 1, or 0 with `path`
+ * backslash between them unless `path` is empty or ends in '\\' or '/', and
+ * writes a second NUL after the result. Returns 1, or 0 with `path`
  * unchanged when the result and both NULs would not fit kPathSize bytes or
  * `path` holds no terminator. */
 int JoinPath(char* path, const char* component) {
   const size_t length = strnlen(path, kPathSize);
   const size_t add = strnlen(component, kPathSize);
   if (length >= kPathSize || add >= kPathSize) return 0;
-  const int separator = length && path[length - 1] != '\\' && path[length - 1] != '/';
+  const int separator = length && !EndsInSeparator(path);
   if (length + separator + add + 2 > kPathSize) return 0;
   char* end = path + length;
   if (separator) *end++ = '\\';

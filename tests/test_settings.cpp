@@ -204,7 +204,12 @@ TEST(JoinPath, AppendsWithOneSeparatorAndTwoNuls) {
       {"dir/", "x", 1, "dir/x"},
       {"dir", "\\x", 1, "dir\\\\x"},
       {"dir", "", 1, "dir\\"},
-      {"ソ", "x", 1, "ソx"},  // the last byte is 5c, a trail byte: no separator
+      // A trail byte 0x5C is not a separator: a folder named "...機能" still
+      // gets its backslash, and one that really ends in '\\' gets none.
+      {"ソ", "x", 1, "ソ\\x"},
+      {"C:\\ゲーム機能", "SETUP.INI", 1, "C:\\ゲーム機能\\SETUP.INI"},
+      {"C:\\ソ\\", "x", 1, "C:\\ソ\\x"},
+      {"ｱ\\", "x", 1, "ｱ\\x"},  // a one-byte katakana, then a real separator
       {p250, std::string(7, 'c'), 1, p250 + "\\" + std::string(7, 'c')},
       {p250, std::string(8, 'c'), 0, p250},
       {p250 + "\\", std::string(7, 'c'), 1, p250 + "\\" + std::string(7, 'c')},
