@@ -34,11 +34,11 @@ std::string Hex(uint64_t value) {
 // Offsets in the headers (PE32).
 enum : uint32_t {
   kDosLfanew = 0x3C,
-  kCoffSectionCount = 6,      // from "PE\0\0"
+  kCoffSectionCount = 6,  // from "PE\0\0"
   kCoffSymbolTable = 12,
   kCoffOptionalSize = 20,
   kOptionalStart = 24,
-  kOptInitializedData = 8,    // from the optional header
+  kOptInitializedData = 8,  // from the optional header
   kOptSectionAlignment = 32,
   kOptFileAlignment = 36,
   kOptSizeOfImage = 56,
@@ -229,8 +229,9 @@ void SortNodes(std::vector<Node>* nodes) {
 
 Layout ReadLayout(const Reader& in) {
   Layout layout;
-  if (!in.Has(0, 64)) Fail("not an executable image: " + std::to_string(in.size()) +
-                           " bytes is too short for the DOS header");
+  if (!in.Has(0, 64))
+    Fail("not an executable image: " + std::to_string(in.size()) +
+         " bytes is too short for the DOS header");
   if (in.At(0)[0] != 'M' || in.At(0)[1] != 'Z') Fail("not an executable image: no 'MZ' signature");
   layout.peOffset = in.U32(kDosLfanew, "PE header offset");
   in.Need(layout.peOffset, kOptionalStart, "PE header");
@@ -240,8 +241,9 @@ Layout ReadLayout(const Reader& in) {
   const uint16_t optionalSize = in.U16(layout.peOffset + kCoffOptionalSize, "COFF header");
   layout.optionalOffset = layout.peOffset + kOptionalStart;
   in.Need(layout.optionalOffset, optionalSize, "optional header");
-  if (optionalSize < kOptDirectories) Fail("optional header of " + std::to_string(optionalSize) +
-                                           " bytes is too short for a PE32 image");
+  if (optionalSize < kOptDirectories)
+    Fail("optional header of " + std::to_string(optionalSize) +
+         " bytes is too short for a PE32 image");
   const uint16_t magic = in.U16(layout.optionalOffset, "optional header");
   if (magic == kMagicPe32Plus) Fail("64-bit (PE32+) image; only 32-bit (PE32) images are handled");
   if (magic != kMagicPe32) Fail("unknown optional header magic " + Hex(magic));
@@ -253,8 +255,8 @@ Layout ReadLayout(const Reader& in) {
   layout.directoryCount = in.U32(opt + kOptDirectoryCount, "optional header");
   if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
       layout.fileAlignment > layout.sectionAlignment)
-    Fail("unusable alignments: FileAlignment " + Hex(layout.fileAlignment) +
-         ", SectionAlignment " + Hex(layout.sectionAlignment));
+    Fail("unusable alignments: FileAlignment " + Hex(layout.fileAlignment) + ", SectionAlignment " +
+         Hex(layout.sectionAlignment));
   if (layout.directoryCount > 16 ||
       kOptDirectories + 8 * (uint64_t)layout.directoryCount > optionalSize)
     Fail(std::to_string(layout.directoryCount) +
@@ -269,8 +271,11 @@ Layout ReadLayout(const Reader& in) {
   layout.sectionTableOffset = opt + optionalSize;
   in.Need(layout.sectionTableOffset, (uint64_t)sectionCount * kSectionHeaderSize,
           "section table of " + std::to_string(sectionCount) + " entries");
-  uint64_t nextVirtual = 0;
+  // The headers are mapped at RVA 0, so the first section starts after them.
+  uint64_t nextVirtual = layout.sizeOfHeaders;
   uint64_t firstRaw = UINT64_MAX;
+  // The headers are the file's first bytes even when no section has data.
+  layout.rawEnd = layout.sizeOfHeaders;
   for (uint16_t i = 0; i < sectionCount; ++i) {
     const size_t at = layout.sectionTableOffset + (size_t)i * kSectionHeaderSize;
     Section s;
@@ -283,13 +288,13 @@ Layout ReadLayout(const Reader& in) {
     s.characteristics = in.U32(at + 36, "section table");
     if (s.virtualAddress < nextVirtual)
       Fail(SectionName(s) + " at RVA " + Hex(s.virtualAddress) +
-           " overlaps the section before it or is out of order");
+           " overlaps the headers or the section before it, or is out of order");
     nextVirtual = (uint64_t)s.virtualAddress + Extent(s);
     if (nextVirtual > 0xFFFFFFFFu) Fail(SectionName(s) + " ends beyond 4 GiB");
     if (s.rawSize) {
       if (!in.Has(s.rawOffset, s.rawSize))
-        Fail(SectionName(s) + " (" + Hex(s.rawSize) + " bytes at file offset " +
-             Hex(s.rawOffset) + ") runs past the end of the file");
+        Fail(SectionName(s) + " (" + Hex(s.rawSize) + " bytes at file offset " + Hex(s.rawOffset) +
+             ") runs past the end of the file");
       layout.rawEnd = std::max<size_t>(layout.rawEnd, (size_t)s.rawOffset + s.rawSize);
       firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
     }
@@ -343,8 +348,8 @@ class TreeReader {
       if (!t.subdirectory) Fail("resource type " + t.key.Describe() + " is data, not a directory");
       TypeNode type;
       type.key = t.key;
-      std::vector<Entry> names = Directory(t.target, &type.attributes,
-                                           "resource type " + t.key.Describe());
+      std::vector<Entry> names =
+          Directory(t.target, &type.attributes, "resource type " + t.key.Describe());
       for (const Entry& n : names) {
         if (!n.subdirectory)
           Fail("resource " + t.key.Describe() + "/" + n.key.Describe() +
@@ -398,8 +403,8 @@ class TreeReader {
       if (nameField & kHighBit) {
         entry.key = ReadName(nameField & ~kHighBit, what);
       } else {
-        if (nameField > 0xFFFF) Fail("an entry of " + what + " has the id " + Hex(nameField) +
-                                     ", which is not 16 bits");
+        if (nameField > 0xFFFF)
+          Fail("an entry of " + what + " has the id " + Hex(nameField) + ", which is not 16 bits");
         entry.key = ResourceKey((uint16_t)nameField);
       }
       entry.subdirectory = (dataField & kHighBit) != 0;
@@ -652,8 +657,7 @@ void PeResourceEditor::Set(const ResourceKey& type, const ResourceKey& name, uin
   leaf->data.codePage = codePage;
 }
 
-bool PeResourceEditor::Remove(const ResourceKey& type, const ResourceKey& name,
-                              uint16_t language) {
+bool PeResourceEditor::Remove(const ResourceKey& type, const ResourceKey& name, uint16_t language) {
   const size_t ti = LowerBound(types_, type);
   if (ti == types_.size() || !SameResourceKey(types_[ti].key, type)) return false;
   std::vector<NameNode>& names = types_[ti].names;
@@ -684,8 +688,8 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
     if (L.resourceSection >= 0) {
       const size_t r = (size_t)L.resourceSection;
       const Section& s = L.sections[r];
-      inPlace = std::strcmp(s.name, ".rsrc") == 0 && L.resourceRva == s.virtualAddress &&
-                s.rawSize > 0;
+      inPlace =
+          std::strcmp(s.name, ".rsrc") == 0 && L.resourceRva == s.virtualAddress && s.rawSize > 0;
       uint64_t rawAfter = (uint64_t)s.rawOffset + s.rawSize;
       for (size_t i = 0; inPlace && i < L.sections.size(); ++i) {
         const Section& other = L.sections[i];
@@ -698,8 +702,8 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
       }
     }
 
-    size_t cut;          // image bytes before this offset are kept where they are
-    size_t newIndex;     // the resource section in `sections`
+    size_t cut;       // image bytes before this offset are kept where they are
+    size_t newIndex;  // the resource section in `sections`
     uint64_t rsrcRva, rsrcRaw;
     if (inPlace) {
       newIndex = (size_t)L.resourceSection;
@@ -708,7 +712,7 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
       rsrcRaw = cut;
     } else {
       const size_t tableEnd = L.sectionTableOffset + sections.size() * kSectionHeaderSize;
-      uint64_t firstRaw = UINT64_MAX, virtualEnd = 0;
+      uint64_t firstRaw = UINT64_MAX, virtualEnd = L.sizeOfHeaders;
       for (const Section& s : sections) {
         if (s.rawSize) firstRaw = std::min<uint64_t>(firstRaw, s.rawOffset);
         virtualEnd = std::max<uint64_t>(virtualEnd, s.virtualAddress + Extent(s));
@@ -730,7 +734,8 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
     }
     if (rsrcRva > 0xFFFFFFFFu) Fail("the image would exceed 4 GiB");
 
-    const std::vector<uint8_t> rsrc = BuildResourceSection(rootAttributes_, types_, (uint32_t)rsrcRva);
+    const std::vector<uint8_t> rsrc =
+        BuildResourceSection(rootAttributes_, types_, (uint32_t)rsrcRva);
     const uint64_t oldRsrcRaw = inPlace ? sections[newIndex].rawSize : 0;
     Section& r = sections[newIndex];
     r.virtualAddress = (uint32_t)rsrcRva;
@@ -772,7 +777,8 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
     }
     const DataDirectory security = ReadDirectory(in, L, kDirSecurity);
     const uint64_t signatureFrom = security.size ? security.rva : image_.size();
-    const uint64_t signatureTo = security.size ? (uint64_t)security.rva + security.size : image_.size();
+    const uint64_t signatureTo =
+        security.size ? (uint64_t)security.rva + security.size : image_.size();
     moves.push_back(Move{L.rawEnd, signatureFrom - L.rawEnd, image.size()});
     image.insert(image.end(), image_.begin() + (std::ptrdiff_t)L.rawEnd,
                  image_.begin() + (std::ptrdiff_t)signatureFrom);
@@ -845,7 +851,8 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
       }
     }
     PutU32(&image, opt + kOptChecksum, 0);
-    PutU32(&image, opt + kOptChecksum, PeImageChecksum(image.data(), image.size(), opt + kOptChecksum));
+    PutU32(&image, opt + kOptChecksum,
+           PeImageChecksum(image.data(), image.size(), opt + kOptChecksum));
     *out = std::move(image);
     return true;
   } catch (const ImageError& e) {

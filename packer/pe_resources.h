@@ -26,7 +26,7 @@
 class ResourceKey {
  public:
   ResourceKey() = default;
-  ResourceKey(uint16_t id) : id_(id) {}  // NOLINT: ids read naturally as plain numbers
+  ResourceKey(uint16_t id) : id_(id) {}  // implicit, so that ids read as plain numbers
   static ResourceKey Name(std::u16string name);
   // ASCII only ("UPDATE"); anything else is refused with std::invalid_argument.
   static ResourceKey Name(const std::string& ascii);
@@ -122,17 +122,17 @@ class PeResourceEditor {
     std::vector<NameNode> names;
   };
   struct Layout {
-    size_t peOffset = 0;             // "PE\0\0"
-    size_t optionalOffset = 0;       // optional header
+    size_t peOffset = 0;        // "PE\0\0"
+    size_t optionalOffset = 0;  // optional header
     size_t sectionTableOffset = 0;
     uint32_t fileAlignment = 0;
     uint32_t sectionAlignment = 0;
     uint32_t sizeOfHeaders = 0;
-    uint32_t directoryCount = 0;     // NumberOfRvaAndSizes
-    std::vector<Section> sections;   // in table order (ascending addresses)
-    int resourceSection = -1;        // section holding the resource directory
+    uint32_t directoryCount = 0;    // NumberOfRvaAndSizes
+    std::vector<Section> sections;  // in table order (ascending addresses)
+    int resourceSection = -1;       // section holding the resource directory
     uint32_t resourceRva = 0;
-    size_t rawEnd = 0;               // end of the last section's file data
+    size_t rawEnd = 0;  // end of the headers and of all section data in the file
   };
 
  private:

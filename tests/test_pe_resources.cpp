@@ -6,12 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "package/format.h"
 #include "packer/pe_resources.h"
 
 #if defined(_WIN32)
@@ -88,12 +91,13 @@ Headers ReadHeaders(const Bytes& image) {
 // Sums 16-bit words in 64 bits and folds once at the end: the same
 // one's-complement sum as the editor's running fold, reached another way.
 u32 IndependentChecksum(Bytes image, size_t checksumOffset) {
-  Put32(&image, checksumOffset, 0);
-  if (image.size() % 2) image.push_back(0);
+  const size_t length = image.size();
+  for (size_t i = checksumOffset; i < checksumOffset + 4 && i < length; ++i) image[i] = 0;
+  if (length % 2) image.push_back(0);
   uint64_t sum = 0;
   for (size_t i = 0; i < image.size(); i += 2) sum += Get16(image, i);
   while (sum >> 16) sum = (sum & 0xFFFF) + (sum >> 16);
-  return (u32)sum + (u32)(image.size() - (image.size() != 0 && false));
+  return (u32)sum + (u32)length;
 }
 
 struct TestResource {
@@ -116,49 +120,54 @@ std::string Upper(std::string s) {
   return s;
 }
 
-// Reads every resource as a loader walks the tree, and fails the test when
-// a directory is not in the order that its binary search needs.
+// The (key, data) fields of one directory table, checked for the order
+// that the loader's binary search needs: names first, without regard to
+// case, then ids ascending.
+std::vector<std::pair<u32, u32>> DirectoryEntries(const Bytes& b, size_t root, size_t dir) {
+  const u32 named = Get16(b, dir + 12), ids = Get16(b, dir + 14);
+  std::vector<std::pair<u32, u32>> entries;
+  std::string lastName;
+  u32 lastId = 0;
+  for (u32 i = 0; i < named + ids; ++i) {
+    const u32 key = Get32(b, dir + 16 + 8 * i), data = Get32(b, dir + 20 + 8 * i);
+    const bool isName = (key & 0x80000000u) != 0;
+    EXPECT_EQ(i < named, isName) << "named entries must come first";
+    if (isName) {
+      const std::string name = Upper(KeyText(b, root, key));
+      if (i > 0) {
+        EXPECT_LT(lastName, name) << "names out of order";
+      }
+      lastName = name;
+    } else {
+      if (i > named) {
+        EXPECT_LT(lastId, key) << "ids out of order";
+      }
+      lastId = key;
+    }
+    entries.emplace_back(key, data);
+  }
+  return entries;
+}
+
+// Reads every resource as a loader walks the tree.
 std::vector<TestResource> WalkResources(const Bytes& image) {
   const Headers h = ReadHeaders(image);
   std::vector<TestResource> out;
   if (!h.Directory(2, 0)) return out;
   const size_t root = h.Offset(h.Directory(2, 0));
-  struct Level {
-    static std::vector<std::pair<u32, u32>> Entries(const Bytes& b, size_t root, size_t dir) {
-      const u32 named = Get16(b, dir + 12), ids = Get16(b, dir + 14);
-      std::vector<std::pair<u32, u32>> entries;
-      std::string lastName;
-      u32 lastId = 0;
-      for (u32 i = 0; i < named + ids; ++i) {
-        const u32 key = Get32(b, dir + 16 + 8 * i), data = Get32(b, dir + 20 + 8 * i);
-        const bool isName = (key & 0x80000000u) != 0;
-        EXPECT_EQ(i < named, isName) << "named entries must come first";
-        if (isName) {
-          const std::string name = Upper(KeyText(b, root, key));
-          if (i > 0) EXPECT_LT(lastName, name) << "names out of order";
-          lastName = name;
-        } else {
-          if (i > named) EXPECT_LT(lastId, key) << "ids out of order";
-          lastId = key;
-        }
-        entries.emplace_back(key, data);
-      }
-      return entries;
-    }
-  };
-  for (const auto& t : Level::Entries(image, root, root)) {
+  for (const auto& t : DirectoryEntries(image, root, root)) {
     const size_t typeDir = root + (t.second & 0x7FFFFFFFu);
-    for (const auto& n : Level::Entries(image, root, typeDir)) {
+    for (const auto& n : DirectoryEntries(image, root, typeDir)) {
       const size_t nameDir = root + (n.second & 0x7FFFFFFFu);
-      for (const auto& l : Level::Entries(image, root, nameDir)) {
+      for (const auto& l : DirectoryEntries(image, root, nameDir)) {
         EXPECT_EQ(0u, l.second & 0x80000000u);
         const size_t entry = root + l.second;
         const u32 rva = Get32(image, entry), size = Get32(image, entry + 4);
         const size_t at = h.Offset(rva);
-        TestResource r{KeyText(image, root, t.first), KeyText(image, root, n.first), l.first,
-                       Bytes(image.begin() + (std::ptrdiff_t)at,
-                             image.begin() + (std::ptrdiff_t)(at + size)),
-                       Get32(image, entry + 8)};
+        TestResource r{
+            KeyText(image, root, t.first), KeyText(image, root, n.first), l.first,
+            Bytes(image.begin() + (std::ptrdiff_t)at, image.begin() + (std::ptrdiff_t)(at + size)),
+            Get32(image, entry + 8)};
         EXPECT_EQ(0u, rva % 8) << "resource data aligned to 8";
         out.push_back(r);
       }
@@ -182,7 +191,7 @@ Bytes Payload(size_t size, uint8_t seed) {
   return b;
 }
 
-const ResourceKey kUpdate = ResourceKey::Name("UPDATE");
+const ResourceKey kUpdate = ResourceKey::Name(kPackageResourceType);
 
 #if defined(PE_FIXTURE_DIR)
 std::string FixtureFile(const std::string& name) {
@@ -232,14 +241,12 @@ class PeResourcesTest : public ::testing::Test {
 
   static Bytes WithUpdate(const Bytes& image, const Bytes& payload) {
     PeResourceEditor editor = Load(image);
-    editor.Set(kUpdate, kPackageResourceIdForTests, 0, payload);
+    editor.Set(kUpdate, kPackageResourceId, 0, payload);
     return Write(editor);
   }
 
-  static constexpr uint16_t kPackageResourceIdForTests = 102;
-
   // Everything the editor must keep: the headers' invariants, the sections
-  // it does not own byte for byte, and every resource but `changed`.
+  // it does not own byte for byte, and every resource of `before`.
   static void ExpectConsistent(const Bytes& before, const Bytes& after) {
     const Headers a = ReadHeaders(before), b = ReadHeaders(after);
     EXPECT_EQ(IndependentChecksum(after, b.ChecksumOffset()), b.checksum);
@@ -250,7 +257,8 @@ class PeResourcesTest : public ::testing::Test {
     for (const TestSection& s : b.sections) {
       EXPECT_EQ(nextVirtual, s.virtualAddress) << s.name << " follows the section before it";
       nextVirtual = s.virtualAddress + std::max(s.virtualSize, s.rawSize);
-      nextVirtual = (nextVirtual + b.sectionAlignment - 1) / b.sectionAlignment * b.sectionAlignment;
+      nextVirtual =
+          (nextVirtual + b.sectionAlignment - 1) / b.sectionAlignment * b.sectionAlignment;
       virtualEnd = std::max(virtualEnd, s.virtualAddress + std::max(s.virtualSize, s.rawSize));
       if (s.rawSize) {
         EXPECT_EQ(0u, s.rawOffset % b.fileAlignment) << s.name;
@@ -282,12 +290,15 @@ class PeResourcesTest : public ::testing::Test {
       EXPECT_TRUE(std::equal(before.begin() + s.rawOffset, before.begin() + s.rawOffset + s.rawSize,
                              after.begin() + t.rawOffset))
           << s.name << " changed";
-      if (s.name != ".reloc") EXPECT_EQ(s.virtualAddress, t.virtualAddress) << s.name;
+      if (s.name != ".reloc") {
+        EXPECT_EQ(s.virtualAddress, t.virtualAddress) << s.name;
+      }
     }
     if (a.Directory(5, 0)) {
       const int r = a.Find(".reloc"), q = b.Find(".reloc");
       ASSERT_GE(q, 0);
-      EXPECT_EQ(a.Directory(5, 0) - a.sections[(size_t)r].virtualAddress + b.sections[(size_t)q].virtualAddress,
+      EXPECT_EQ(a.Directory(5, 0) - a.sections[(size_t)r].virtualAddress +
+                    b.sections[(size_t)q].virtualAddress,
                 b.Directory(5, 0));
       EXPECT_EQ(a.Directory(5, 4), b.Directory(5, 4));
     }
@@ -361,16 +372,16 @@ class SystemImage {
 
 struct LayoutCase {
   const char* variant;
-  int addedSections;        // the resource section was appended
-  bool relocationsMoved;    // .reloc came after the resources and moved up
+  int addedSections;      // the resource section was appended
+  bool relocationsMoved;  // .reloc came after the resources and moved up
 };
 
 TEST_F(PeResourcesTest, AddsThePackageInEveryLayout) {
   const LayoutCase cases[] = {
-      {"relocs", 0, true},   // as Updater.exe: in place, relocations behind
-      {"last", 0, false},    // in place
-      {"debug", 1, false},   // debug sections follow: a new section
-      {"bare", 1, false},    // no resources yet: a new section
+      {"relocs", 0, true},  // as Updater.exe: in place, relocations behind
+      {"last", 0, false},   // in place
+      {"debug", 1, false},  // debug sections follow: a new section
+      {"bare", 1, false},   // no resources yet: a new section
   };
   for (const LayoutCase& c : cases) {
     SCOPED_TRACE(c.variant);
@@ -387,8 +398,8 @@ TEST_F(PeResourcesTest, AddsThePackageInEveryLayout) {
     }
     if (a.symbolTable) {  // the symbols after the sections moved with them
       EXPECT_EQ(a.symbolTable + (after.size() - before.size()), b.symbolTable);
-      EXPECT_TRUE(std::equal(before.begin() + a.symbolTable, before.end(),
-                             after.begin() + b.symbolTable));
+      EXPECT_TRUE(
+          std::equal(before.begin() + a.symbolTable, before.end(), after.begin() + b.symbolTable));
     }
     ExpectConsistent(before, after);
 
@@ -404,9 +415,12 @@ TEST_F(PeResourcesTest, AddsThePackageInEveryLayout) {
     EXPECT_TRUE(system.Read("UPDATE", MAKEINTRESOURCEA(102), 0xFFFF, &read));
     EXPECT_EQ(payload, read);
     if (std::string(c.variant) != "bare") {
-      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(100), 0xFFFF, &read)) << "dialog";
-      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), 0xFFFF, &read)) << "version";
-      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), 0xFFFF, &read)) << "manifest";
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(100), 0xFFFF, &read))
+          << "dialog";
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), 0xFFFF, &read))
+          << "version";
+      EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(24), MAKEINTRESOURCEA(1), 0xFFFF, &read))
+          << "manifest";
       EXPECT_TRUE(system.Read("CFGDATA", "ALPHA", 0xFFFF, &read));
       EXPECT_EQ("alpha!", std::string(read.begin(), read.end()));
       EXPECT_TRUE(system.Read(MAKEINTRESOURCEA(10), MAKEINTRESOURCEA(7),
@@ -426,7 +440,10 @@ TEST_F(PeResourcesTest, ReplacesWithLargerThenSmallerAndAddsASecond) {
     size_t size;
     int grows;  // sign of the file's change in size
   };
-  const Step steps[] = {{102, 3000, 1}, {102, 20000, 1}, {102, 10, -1}, {103, 32, 0}};
+  const Step steps[] = {{kPackageResourceId, 3000, 1},
+                        {kPackageResourceId, 20000, 1},
+                        {kPackageResourceId, 10, -1},
+                        {kPackageDigestResourceId, 32, 0}};
   Bytes expected102;
   for (const Step& s : steps) {
     SCOPED_TRACE("resource " + std::to_string(s.id) + ", " + std::to_string(s.size) + " bytes");
@@ -436,8 +453,12 @@ TEST_F(PeResourcesTest, ReplacesWithLargerThenSmallerAndAddsASecond) {
     editor.Set(kUpdate, s.id, 0, payload, s.id == 103 ? 932 : 0);
     const Bytes next = Write(editor);
     ASSERT_FALSE(next.empty());
-    if (s.grows > 0) EXPECT_GT(next.size(), image.size());
-    if (s.grows < 0) EXPECT_LT(next.size(), image.size());
+    if (s.grows > 0) {
+      EXPECT_GT(next.size(), image.size());
+    }
+    if (s.grows < 0) {
+      EXPECT_LT(next.size(), image.size());
+    }
     ExpectConsistent(original, next);
     image = next;
   }
@@ -485,16 +506,13 @@ TEST_F(PeResourcesTest, KeysFollowTheDirectoryOrder) {
   editor.Set(10, 7, 0x0407, Payload(4, 6));
   const std::vector<TestResource> walked = WalkResources(Write(editor));  // checks each order
   std::vector<std::string> keys;
-  for (const TestResource& r : walked) keys.push_back(r.type + "/" + r.name + "/" + std::to_string(r.language));
+  for (const TestResource& r : walked)
+    keys.push_back(r.type + "/" + r.name + "/" + std::to_string(r.language));
   const std::vector<std::string> expected = {
-      "Aardvark/#1/0",     "CFGDATA/ALPHA/0",  "CFGDATA/beta/0", "CFGDATA/SETTINGS/0",
-      "CFGDATA/ZETA/0",    "CFGDATA/#3/0",     "CFGDATA/#12/0",  "update/#102/0",
-      "#5/#100/1033",      "#6/#1/1033",       "#10/#7/1033",    "#10/#7/1031",
-      "#10/#7/1041",       "#16/#1/1033",      "#24/#1/0"};
-  // The language order within RCDATA 7 is by id: 1031 < 1033 < 1041.
-  std::vector<std::string> sortedExpected = expected;
-  std::swap(sortedExpected[10], sortedExpected[11]);
-  EXPECT_EQ(sortedExpected, keys);
+      "Aardvark/#1/0", "CFGDATA/ALPHA/0", "CFGDATA/beta/0", "CFGDATA/SETTINGS/0", "CFGDATA/ZETA/0",
+      "CFGDATA/#3/0",  "CFGDATA/#12/0",   "update/#102/0",  "#5/#100/1033",       "#6/#1/1033",
+      "#10/#7/1031",   "#10/#7/1033",     "#10/#7/1041",    "#16/#1/1033",        "#24/#1/0"};
+  EXPECT_EQ(expected, keys);
   EXPECT_EQ(Payload(8, 2), FindWalked(walked, "update", "#102", 0)->bytes);
 }
 
@@ -513,9 +531,9 @@ TEST_F(PeResourcesTest, RemoveDropsEmptyDirectories) {
   const Case cases[] = {
       {kUpdate, 102, 1033, false, count + 2},  // wrong language
       {kUpdate, 102, 0, true, count + 1},
-      {kUpdate, 102, 0, false, count + 1},      // already gone
-      {10, 7, 1041, true, count},               // one of two languages
-      {kUpdate, 103, 0, true, count - 1},       // the type's last resource
+      {kUpdate, 102, 0, false, count + 1},  // already gone
+      {10, 7, 1041, true, count},           // one of two languages
+      {kUpdate, 103, 0, true, count - 1},   // the type's last resource
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.type.Describe() + "/" + c.name.Describe() + "/" + std::to_string(c.language));
@@ -537,9 +555,8 @@ TEST_F(PeResourcesTest, KeepsTheOverlayAndDropsTheSignature) {
     const char* what;
     bool overlay, signature;
   };
-  const Case cases[] = {{"overlay", true, false},
-                        {"signature", false, true},
-                        {"overlay and signature", true, true}};
+  const Case cases[] = {
+      {"overlay", true, false}, {"signature", false, true}, {"overlay and signature", true, true}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Bytes image = base;
@@ -562,6 +579,28 @@ TEST_F(PeResourcesTest, KeepsTheOverlayAndDropsTheSignature) {
   }
 }
 
+TEST_F(PeResourcesTest, DebugDataAfterTheSectionsMovesWithThem) {
+  // Linkers may leave debug data after the last section, addressed by file
+  // offset from the debug directory: move the build id's record there.
+  Bytes image = Fixture("relocs");
+  const Headers h = ReadHeaders(image);
+  ASSERT_NE(0u, h.Directory(6, 0)) << "the test image has no debug directory";
+  const size_t entry = h.Offset(h.Directory(6, 0));
+  const u32 size = Get32(image, entry + 16), pointer = Get32(image, entry + 24);
+  const Bytes record(image.begin() + pointer, image.begin() + pointer + size);
+  ASSERT_EQ("RSDS", std::string(record.begin(), record.begin() + 4));
+  Put32(&image, entry + 24, (u32)image.size());
+  image.insert(image.end(), record.begin(), record.end());
+
+  const Bytes after = WithUpdate(image, Payload(9000, 4));
+  ASSERT_GT(after.size(), image.size());
+  const Headers b = ReadHeaders(after);
+  const size_t moved = b.Offset(b.Directory(6, 0));
+  const u32 newPointer = Get32(after, moved + 24);
+  EXPECT_EQ(after.size() - size, newPointer);
+  EXPECT_TRUE(std::equal(record.begin(), record.end(), after.begin() + newPointer));
+}
+
 TEST_F(PeResourcesTest, ChecksumIsTheStandardOne) {
   // The linker writes the standard checksum: reproduce it for every image.
   for (const char* variant : {"relocs", "last", "debug", "bare"}) {
@@ -572,11 +611,25 @@ TEST_F(PeResourcesTest, ChecksumIsTheStandardOne) {
     EXPECT_EQ(h.checksum, PeImageChecksum(image.data(), image.size(), h.ChecksumOffset()));
     EXPECT_EQ(h.checksum, IndependentChecksum(image, h.ChecksumOffset()));
   }
-  // Odd lengths count the last byte as a word of its own.
-  const Bytes odd = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-  EXPECT_EQ(0x0201u + 0x0403u + 0x0807u + 0x0009u + 9u, PeImageChecksum(odd.data(), odd.size(), 4));
-  const Bytes carries(8, 0xFF);
-  EXPECT_EQ(0xFFFFu + 8u, PeImageChecksum(carries.data(), carries.size(), 100));
+  struct Sum {
+    Bytes bytes;
+    size_t checksumOffset;
+    u32 expected;
+  };
+  const Sum sums[] = {
+      // an odd length counts the last byte as a word of its own
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 100, 0x0201 + 0x0403 + 0x0605 + 0x0807 + 0x0009 + 9},
+      // the checksum field counts as zero, even when it straddles words
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 2, 0x0201 + 0x0807 + 0x0009 + 9},
+      {{1, 2, 3, 4, 5, 6, 7, 8, 9}, 3, 0x0201 + 0x0003 + 0x0800 + 0x0009 + 9},
+      // carries wrap around into the low bits
+      {Bytes(8, 0xFF), 100, 0xFFFF + 8},
+      {{0xFF, 0xFF, 0x02, 0x00}, 100, 0x0002 + 4},
+  };
+  for (const Sum& s : sums) {
+    EXPECT_EQ(s.expected, PeImageChecksum(s.bytes.data(), s.bytes.size(), s.checksumOffset));
+    EXPECT_EQ(s.expected, IndependentChecksum(s.bytes, s.checksumOffset)) << "the tests' own sum";
+  }
 
 #if defined(_WIN32)
   typedef DWORD(WINAPI * MapFileAndCheckSumFn)(PCSTR, PDWORD, PDWORD);
@@ -617,28 +670,37 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
   const Case cases[] = {
       {"empty", [](Bytes* b) { b->clear(); }, "too short for the DOS header"},
       {"no MZ", [](Bytes* b) { (*b)[0] = 'X'; }, "no 'MZ' signature"},
-      {"header offset past the end", [](Bytes* b) { Put32(b, 0x3C, 0x7FFFFFF0); },
-       "PE header"},
+      {"header offset past the end", [](Bytes* b) { Put32(b, 0x3C, 0x7FFFFFF0); }, "PE header"},
       {"no PE signature", [&](Bytes* b) { (*b)[h.pe] = 'Q'; }, "no 'PE' signature"},
       {"PE32+", [&](Bytes* b) { (*b)[h.opt + 1] = 0x02; }, "PE32+"},
-      {"section table past the end", [&](Bytes* b) { (*b)[h.pe + 6] = 0xFF; (*b)[h.pe + 7] = 0x7F; },
+      {"section table past the end",
+       [&](Bytes* b) {
+         (*b)[h.pe + 6] = 0xFF;
+         (*b)[h.pe + 7] = 0x7F;
+       },
        "section table of 32767 entries"},
       {"section data past the end",
        [&](Bytes* b) { Put32(b, h.table + 40 * (h.sections.size() - 1) + 16, 0x10000000); },
        "runs past the end of the file"},
-      {"sections out of order", [&](Bytes* b) { Put32(b, h.table + 40 + 12, 0x100); },
+      {"sections out of order", [&](Bytes* b) { Put32(b, h.table + 40 + 12, 0x1000); },
        "out of order"},
+      {"a section over the headers", [&](Bytes* b) { Put32(b, h.table + 12, 0); },
+       "overlaps the headers"},
       {"odd file alignment", [&](Bytes* b) { Put32(b, h.opt + 36, 0x300); }, "unusable alignments"},
       {"resource directory outside every section",
        [&](Bytes* b) { Put32(b, h.opt + 96 + 16, 0x7FFF0000); }, "lies in no section"},
-      {"directory loop to the root",
-       [&](Bytes* b) { Put32(b, root + 20, 0x80000000u); }, "has a loop"},
+      {"directory loop to the root", [&](Bytes* b) { Put32(b, root + 20, 0x80000000u); },
+       "has a loop"},
       {"directory loop to itself",
        [&](Bytes* b) { Put32(b, typeDir + 20, 0x80000000u | (u32)(typeDir - root)); },
        "has a loop"},
       {"subdirectory out of range", [&](Bytes* b) { Put32(b, root + 20, 0x8FFFFFF0u); },
        "outside the resource section"},
-      {"entry count out of range", [&](Bytes* b) { (*b)[root + 14] = 0xFF; (*b)[root + 15] = 0xFF; },
+      {"entry count out of range",
+       [&](Bytes* b) {
+         (*b)[root + 14] = 0xFF;
+         (*b)[root + 15] = 0xFF;
+       },
        "outside the resource section"},
       {"name out of range", [&](Bytes* b) { Put32(b, root + 16, 0xFFFFFFF0u); },
        "outside the resource section"},
@@ -651,7 +713,11 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
       {"data entry where a directory belongs",
        [&](Bytes* b) { Put32(b, root + 20, Get32(*b, root + 20) & 0x7FFFFFFFu); },
        "is data, not a directory"},
-      {"signature inside the sections", [&](Bytes* b) { Put32(b, h.opt + 96 + 32, 0x400); Put32(b, h.opt + 96 + 36, 8); },
+      {"signature inside the sections",
+       [&](Bytes* b) {
+         Put32(b, h.opt + 96 + 32, 0x400);
+         Put32(b, h.opt + 96 + 36, 8);
+       },
        "does not lie after the last section"},
   };
   for (const Case& c : cases) {
@@ -671,7 +737,8 @@ TEST_F(PeResourcesTest, RefusesEveryTruncation) {
   const Bytes good = Fixture("relocs");
   const Headers h = ReadHeaders(good);
   size_t rawEnd = 0;
-  for (const TestSection& s : h.sections) rawEnd = std::max(rawEnd, (size_t)s.rawOffset + s.rawSize);
+  for (const TestSection& s : h.sections)
+    rawEnd = std::max(rawEnd, (size_t)s.rawOffset + s.rawSize);
   ASSERT_EQ(good.size(), rawEnd);
   for (size_t length = 0; length < rawEnd; length += length < 0x400 ? 1 : 8) {
     PeResourceEditor editor;
@@ -694,6 +761,26 @@ TEST_F(PeResourcesTest, RefusesToAppendWithoutHeaderRoom) {
   EXPECT_FALSE(editor.Write(&out, &error));
   EXPECT_NE(std::string::npos, error.find("no free room for another section entry")) << error;
   EXPECT_TRUE(out.empty());
+}
+
+TEST_F(PeResourcesTest, KeepsTheHeadersWhenNoSectionHasFileData) {
+  // Sections without file data leave only the headers before the new one.
+  Bytes image = Fixture("bare");
+  const Headers h = ReadHeaders(image);
+  for (size_t i = 0; i < h.sections.size(); ++i) {
+    Put32(&image, h.table + 40 * i + 16, 0);
+    Put32(&image, h.table + 40 * i + 20, 0);
+  }
+  const Bytes after = WithUpdate(image, Payload(64, 1));
+  ASSERT_FALSE(after.empty());
+  const Headers b = ReadHeaders(after);
+  EXPECT_TRUE(std::equal(image.begin(), image.begin() + (std::ptrdiff_t)h.pe + 4, after.begin()));
+  EXPECT_EQ(h.sections.size() + 1, b.sections.size());
+  EXPECT_LE(Get32(image, h.opt + 60), b.sections.back().rawOffset);
+  const std::vector<TestResource> walked = WalkResources(after);
+  const TestResource* update = FindWalked(walked, "UPDATE", "#102", 0);
+  ASSERT_NE(nullptr, update);
+  EXPECT_EQ(Payload(64, 1), update->bytes);
 }
 
 TEST(PeResourceKeyTest, NamesAndIds) {

@@ -1,7 +1,8 @@
 # Small PE32 images with resources, built with the mingw-w64 tools on either
 # build, for the resource editor's tests (test_pe_resources.cpp). Each
 # variant has the section layout of one way the editor places resources:
-#   relocs  resources followed by the base relocations (as Updater.exe)
+#   relocs  resources followed by the base relocations (as Updater.exe),
+#           and a debug directory (a build id)
 #   last    resources as the last section
 #   debug   not stripped: debug sections after the resources, symbols after all
 #   bare    no resources at all
@@ -29,7 +30,7 @@ set(pe_fixture_link ${PE_FIXTURE_CC} -nostdlib -Wl,-e,_start -Wl,--subsystem,win
 set(pe_fixture_outputs)
 foreach(variant relocs last debug bare)
   if(variant STREQUAL "relocs")
-    set(extra -s -Wl,--dynamicbase ${pe_fixture_out}/fixture.res.o)
+    set(extra -s -Wl,--dynamicbase,--build-id ${pe_fixture_out}/fixture.res.o)
   elseif(variant STREQUAL "last")
     set(extra -s -Wl,--disable-dynamicbase,--disable-reloc-section ${pe_fixture_out}/fixture.res.o)
   elseif(variant STREQUAL "debug")

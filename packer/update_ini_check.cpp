@@ -1,0 +1,686 @@
+#include "packer/update_ini_check.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <iconv.h>
+
+#include <filesystem>
+#endif
+
+namespace {
+
+// Limits of the updater's buffers (terminator not counted).
+constexpr size_t kMaxName = 259;         // paths, tokens, copy lines, agreement names
+constexpr size_t kMaxUpdateLine = 1023;  // an UpdateFile value
+constexpr int kLastLineNumber = 15;
+
+const char* const kRequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
+const char* const kAgreementKeys[] = {"AgreementText", "AgreementTitle"};
+
+// ------------------------------------------------------------ cp932 text
+
+bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+
+// Bytes that stand for no character in cp932 on any system.
+bool IsUnusedSingleByte(unsigned char c) { return c == 0x80 || c == 0xA0 || c >= 0xFD; }
+
+// Byte length of the character at `at`: a lead byte takes the next byte
+// with it, whatever that is, as the updater's own scans do.
+size_t CharLength(const std::string& s, size_t at) {
+  return IsLeadByte((unsigned char)s[at]) && at + 1 < s.size() ? 2 : 1;
+}
+
+char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
+
+// Equal without regard to the case of ASCII letters; the bytes of a
+// double-byte character compare exactly, so a trail byte that happens to
+// be a letter is never folded.
+bool SameNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size();) {
+    const size_t n = CharLength(a, i);
+    if (n == 2) {
+      if (a.compare(i, 2, b, i, 2) != 0) return false;
+    } else if (FoldAscii(a[i]) != FoldAscii(b[i])) {
+      return false;
+    }
+    i += n;
+  }
+  return true;
+}
+
+std::string FoldKey(const std::string& s) {
+  std::string out = s;
+  for (size_t i = 0; i < out.size();) {
+    const size_t n = CharLength(out, i);
+    if (n == 1) out[i] = FoldAscii(out[i]);
+    i += n;
+  }
+  return out;
+}
+
+#if defined(_WIN32)
+bool Cp932CharValid(const char* p, size_t n) {
+  wchar_t wide[2];
+  return MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, p, (int)n, wide, 2) > 0;
+}
+// File names and messages already are in the ANSI code page (cp932).
+std::string Display(const std::string& cp932) { return cp932; }
+#else
+class Iconv {
+ public:
+  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
+  ~Iconv() {
+    if (cd_ != (iconv_t)-1) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool Convert(const std::string& text, std::string* out) {
+    if (cd_ == (iconv_t)-1) return false;
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::string result(text.size() * 4 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* put = &result[0];
+    size_t outLeft = result.size();
+    if (iconv(cd_, &in, &inLeft, &put, &outLeft) == (size_t)-1 || inLeft) return false;
+    result.resize(result.size() - outLeft);
+    *out = result;
+    return true;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+Iconv& FromCp932() {
+  static Iconv converter("UTF-8", "CP932");
+  return converter;
+}
+
+bool Cp932CharValid(const char* p, size_t n) {
+  std::string ignored;
+  return FromCp932().Convert(std::string(p, n), &ignored);
+}
+
+// Names in messages as the terminal shows them.
+std::string Display(const std::string& cp932) {
+  std::string utf8;
+  return FromCp932().Convert(cp932, &utf8) ? utf8 : cp932;
+}
+#endif
+
+// Byte index of the first byte that starts no valid cp932 character, or
+// npos when the whole text is valid.
+size_t FirstInvalidCp932(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = (unsigned char)s[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    if (IsUnusedSingleByte(c)) return i;
+    const size_t n = IsLeadByte(c) ? 2 : 1;
+    if (i + n > s.size() || !Cp932CharValid(s.data() + i, n)) return i;
+    i += n;
+  }
+  return std::string::npos;
+}
+
+bool HasNonAscii(const std::string& s) {
+  return std::any_of(s.begin(), s.end(), [](char c) { return (unsigned char)c >= 0x80; });
+}
+
+bool IsUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = (unsigned char)s[i];
+    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (!n || i + n > s.size()) return false;
+    for (size_t k = 1; k < n; ++k)
+      if (((unsigned char)s[i + k] >> 6) != 2) return false;
+    i += n;
+  }
+  return true;
+}
+
+// --------------------------------------------------------- INI reading
+
+// Blanks that the system's INI reader drops around names and values.
+bool IsIniBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\x1A'; }
+
+std::string Trim(const std::string& s) {
+  size_t from = 0, to = s.size();
+  while (from < to && IsIniBlank(s[from])) ++from;
+  while (to > from && IsIniBlank(s[to - 1])) --to;
+  return s.substr(from, to - from);
+}
+
+// Index of the first (or last) character `c`, stepping whole characters.
+size_t FindChar(const std::string& s, char c, bool last) {
+  size_t found = std::string::npos;
+  for (size_t i = 0; i < s.size(); i += CharLength(s, i)) {
+    if (s[i] != c) continue;
+    found = i;
+    if (!last) break;
+  }
+  return found;
+}
+
+struct IniKey {
+  int line;
+  std::string name;   // as written
+  std::string value;  // trimmed, outer quotes removed, cut at a NUL
+};
+
+struct IniSection {
+  int line;
+  std::string name;
+  std::vector<IniKey> keys;
+
+  // The first line of the key, as the system's reader finds it.
+  const IniKey* Find(const std::string& key) const {
+    for (const IniKey& k : keys)
+      if (SameNoCase(k.name, key)) return &k;
+    return nullptr;
+  }
+  // A key is set when it has a value; an empty value reads as absent.
+  const IniKey* FindSet(const std::string& key) const {
+    const IniKey* k = Find(key);
+    return k && !k->value.empty() ? k : nullptr;
+  }
+};
+
+struct IniFile {
+  std::vector<std::string> lines;  // without their line ends
+  std::vector<IniSection> sections;
+
+  const IniSection* Find(const std::string& name) const {
+    for (const IniSection& s : sections)
+      if (SameNoCase(s.name, name)) return &s;
+    return nullptr;
+  }
+};
+
+// Lines end at LF, CR or CR LF. A ';' opens a comment line; '[' opens a
+// section header when a ']' follows (the last one closes the name); every
+// other line is a key, with or without '='. Lines before the first header
+// belong to a section without a name.
+IniFile ParseIni(const std::string& bytes) {
+  IniFile ini;
+  std::string current;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (bytes[i] == '\r' || bytes[i] == '\n') {
+      ini.lines.push_back(current);
+      current.clear();
+      if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+    } else {
+      current += bytes[i];
+    }
+  }
+  if (!current.empty()) ini.lines.push_back(current);
+
+  ini.sections.push_back(IniSection{0, "", {}});
+  for (size_t n = 0; n < ini.lines.size(); ++n) {
+    const int number = (int)n + 1;
+    const std::string line = Trim(ini.lines[n]);
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      const size_t close = FindChar(line, ']', true);
+      if (close != std::string::npos) {
+        ini.sections.push_back(IniSection{number, Trim(line.substr(1, close - 1)), {}});
+        continue;
+      }
+    }
+    IniKey key{number, line, ""};
+    const size_t equals = FindChar(line, '=', false);
+    if (equals != std::string::npos) {
+      key.name = Trim(line.substr(0, equals));
+      std::string value = Trim(line.substr(equals + 1));
+      value = value.substr(0, value.find('\0'));
+      if (value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0])
+        value = value.substr(1, value.size() - 2);
+      key.value = value;
+    }
+    ini.sections.back().keys.push_back(key);
+  }
+  return ini;
+}
+
+// ------------------------------------------------------ the line syntax
+
+bool IsListBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsListEnd(char c) { return c == ',' || c == '\n' || c == '\r' || c == '\0'; }
+
+// Up to `most` items of a comma-separated list: blanks before an item are
+// skipped, an empty item ends the list, and an item whose second byte is a
+// colon loses its first two bytes (a disk prefix).
+std::vector<std::string> ListTokens(const std::string& text, size_t most) {
+  std::vector<std::string> tokens;
+  size_t at = 0;
+  auto end = [&text](size_t i) { return i >= text.size() || IsListEnd(text[i]); };
+  while (tokens.size() < most) {
+    while (at < text.size() && IsListBlank(text[at])) ++at;
+    if (end(at)) break;
+    if (at + 1 < text.size() && text[at + 1] == ':') at += 2;
+    const size_t from = at;
+    while (!end(at)) ++at;
+    tokens.push_back(text.substr(from, at - from));
+    if (at < text.size()) ++at;
+  }
+  return tokens;
+}
+
+// The path that an UpdateFile line places: after an optional one-digit mode
+// prefix, an optional kind letter (d, u or o) and then the path, or the
+// path alone.
+std::string UpdateLinePath(const std::string& value) {
+  std::vector<std::string> t = ListTokens(value, 3);
+  t.resize(3);
+  size_t kind = 0;
+  if (t[0].size() == 1 && t[0][0] >= '0' && t[0][0] <= '9') kind = 1;
+  const std::string& letter = t[kind];
+  if (letter.size() == 1 &&
+      (FoldAscii(letter[0]) == 'D' || FoldAscii(letter[0]) == 'U' || FoldAscii(letter[0]) == 'O'))
+    return t[kind + 1];
+  return letter;
+}
+
+// The package entry name: the path after its last backslash; a backslash
+// that is the trail byte of a double-byte character separates nothing.
+std::string FileNamePart(const std::string& path) {
+  size_t start = 0;
+  for (size_t i = 0; i < path.size(); i += CharLength(path, i))
+    if (path[i] == '\\') start = i + 1;
+  return path.substr(start);
+}
+
+bool HasPathCharacter(const std::string& name) {
+  for (size_t i = 0; i < name.size(); i += CharLength(name, i))
+    if (name[i] == '\\' || name[i] == '/' || name[i] == ':') return true;
+  return false;
+}
+
+std::string Quoted(const std::string& cp932) { return "'" + Display(cp932) + "'"; }
+
+// Line numbers as the updater's key names spell them ("%02i" of 0 to 15).
+std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
+// ------------------------------------------------------ the update folder
+
+struct FolderFile {
+  std::string name;  // as the file system spells it
+  std::string path;
+};
+
+#if defined(_WIN32)
+const char kSeparator = '\\';
+
+std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
+  std::vector<FolderFile> files;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  *ok = search != INVALID_HANDLE_VALUE;
+  if (!*ok) return files;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      files.push_back(FolderFile{found.cFileName, folder + "\\" + found.cFileName});
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}
+
+// The name an entry has in the file system's spelling.
+bool NativeName(const std::string& cp932, std::string* native) {
+  *native = cp932;
+  return true;
+}
+
+bool SameNativeNoCase(const std::string& a, const std::string& b) { return SameNoCase(a, b); }
+#else
+const char kSeparator = '/';
+
+std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
+  std::vector<FolderFile> files;
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error), end;
+  *ok = !error;
+  for (; !error && it != end; it.increment(error))
+    if (it->is_regular_file(error))
+      files.push_back(FolderFile{it->path().filename().string(), it->path().string()});
+  return files;
+}
+
+bool NativeName(const std::string& cp932, std::string* native) {
+  return FromCp932().Convert(cp932, native);
+}
+
+// UTF-8 has no ASCII byte inside a multibyte character, so folding byte by
+// byte is safe here (cp932 needs SameNoCase).
+bool SameNativeNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  return true;
+}
+#endif
+
+enum class Lookup { kFound, kMissing, kAmbiguous };
+
+// A file of the folder for an entry name: the one spelled the same, else
+// the one that differs only in the case of ASCII letters (the updater looks
+// entries up without regard to case).
+Lookup FindFile(const std::vector<FolderFile>& files, const std::string& cp932, FolderFile* out) {
+  std::string native;
+  if (!NativeName(cp932, &native)) return Lookup::kMissing;
+  const FolderFile* match = nullptr;
+  int matches = 0;
+  for (const FolderFile& f : files) {
+    if (f.name == native) {
+      *out = f;
+      return Lookup::kFound;
+    }
+    if (SameNativeNoCase(f.name, native)) {
+      match = &f;
+      ++matches;
+    }
+  }
+  if (matches > 1) return Lookup::kAmbiguous;
+  if (!matches) return Lookup::kMissing;
+  *out = *match;
+  return Lookup::kFound;
+}
+
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  return (last == '/' || last == kSeparator) ? folder + name : folder + kSeparator + name;
+}
+
+// ------------------------------------------------------------ the check
+
+class Checker {
+ public:
+  Checker(const std::string& folder, UpdateFolderCheck* result)
+      : folder_(folder), result_(result) {}
+
+  void Run() {
+    bool listed = false;
+    files_ = ListFolder(folder_, &listed);
+    FolderFile ini;
+    iniPath_ = JoinFolder(folder_, "UPDATE.INI");
+    if (!listed) return Report(0, "cannot list the update folder");
+    if (FindFile(files_, "UPDATE.INI", &ini) != Lookup::kFound)
+      return Report(0, "no UPDATE.INI in the update folder");
+    iniPath_ = ini.path;
+    std::ifstream in(ini.path, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (!in.good() && !in.eof()) return Report(0, "cannot read the file");
+    Add(PlannedEntry{"UPDATE.INI", ini.path, "UPDATE.INI", true});
+
+    byteOrderMark_ = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0;
+    if (byteOrderMark_)
+      Report(1,
+             "starts with a UTF-8 byte order mark; the updater reads cp932 and does not "
+             "see the first line as written");
+    ini_ = ParseIni(bytes);
+    CheckText();
+    CheckSetup();
+    CheckUpdate();
+    for (const PlannedEntry& e : agreements_) Add(e);
+    std::stable_sort(result_->problems.begin(), result_->problems.end(),
+                     [](const IniProblem& a, const IniProblem& b) { return a.line < b.line; });
+  }
+
+ private:
+  void Report(int line, const std::string& message) {
+    result_->problems.push_back(IniProblem{iniPath_, line, message});
+  }
+
+  // Adds an entry, or merges it with the one of the same name.
+  void Add(const PlannedEntry& entry) {
+    for (PlannedEntry& e : result_->entries)
+      if (SameNoCase(e.name, entry.name)) {
+        e.scramble = e.scramble && entry.scramble;
+        return;
+      }
+    result_->entries.push_back(entry);
+  }
+
+  void CheckText() {
+    for (size_t n = 0; n < ini_.lines.size(); ++n) {
+      // The byte order mark has a message of its own.
+      const size_t from = n == 0 && byteOrderMark_ ? 3 : 0;
+      const std::string line = ini_.lines[n].substr(from);
+      const size_t bad = FirstInvalidCp932(line);
+      if (bad == std::string::npos) continue;
+      badLines_.push_back((int)n + 1);
+      char where[64];
+      std::snprintf(where, sizeof where, "column %zu (byte 0x%02X)", from + bad + 1,
+                    (unsigned)(unsigned char)line[bad]);
+      std::string message = std::string("not valid cp932 (Shift-JIS) text at ") + where;
+      if (HasNonAscii(line) && IsUtf8(line))
+        message += "; the line is UTF-8, but the updater reads UPDATE.INI as cp932";
+      Report((int)n + 1, message);
+    }
+  }
+
+  bool IsBadLine(int line) const {
+    return std::find(badLines_.begin(), badLines_.end(), line) != badLines_.end();
+  }
+
+  // Keys that appear twice in a section: only the first counts.
+  void CheckRepeats(const IniSection& section) {
+    for (const IniSection& other : ini_.sections)
+      if (&other != &section && other.line > section.line && SameNoCase(other.name, section.name))
+        Report(other.line, "section [" + section.name +
+                               "] appears again; the updater reads only the first one, on line " +
+                               std::to_string(section.line));
+    std::map<std::string, int> first;
+    for (const IniKey& k : section.keys) {
+      auto seen = first.emplace(FoldKey(k.name), k.line);
+      if (!seen.second)
+        Report(k.line, k.name + " is set again; the updater reads only the first value, on line " +
+                           std::to_string(seen.first->second));
+    }
+  }
+
+  void CheckSetup() {
+    const IniSection* setup = ini_.Find("SETUP");
+    if (!setup)
+      return Report(0,
+                    "no section [SETUP]; the updater needs its CompanyName, GameTitle, "
+                    "GameClass and GameDir");
+    CheckRepeats(*setup);
+    for (const char* key : kRequiredSetupKeys) {
+      const IniKey* k = setup->Find(key);
+      if (!k)
+        Report(setup->line,
+               "[SETUP] has no " + std::string(key) + "; the updater stops at start-up without it");
+      else if (k->value.empty())
+        Report(k->line, "[SETUP] " + std::string(key) +
+                            " is empty; the updater stops at start-up without it");
+    }
+    for (const char* key : kAgreementKeys) {
+      const IniKey* k = setup->FindSet(key);
+      if (!k || IsBadLine(k->line)) continue;
+      const std::string& name = k->value;
+      if (name.size() > kMaxName) {
+        Report(k->line, std::string(key) + " is " + std::to_string(name.size()) +
+                            " bytes long; at most 259 bytes fit");
+      } else if (HasPathCharacter(name)) {
+        Report(k->line, std::string(key) + ": " + Quoted(name) +
+                            " is not a plain file name; the updater looks it up as an entry name");
+      } else {
+        FolderFile file;
+        if (Find(name, k->line, key, &file))
+          agreements_.push_back(PlannedEntry{name, file.path, key, false});
+      }
+    }
+  }
+
+  // The folder's file for entry `name` named on `line` by `key`; reports it
+  // when there is none.
+  bool Find(const std::string& name, int line, const std::string& key, FolderFile* file) {
+    switch (FindFile(files_, name, file)) {
+      case Lookup::kFound:
+        return true;
+      case Lookup::kMissing:
+        Report(line, key + " names " + Quoted(name) + ", which is not in the update folder");
+        return false;
+      case Lookup::kAmbiguous:
+        Report(line, key + " names " + Quoted(name) +
+                         ", which matches several files of the update folder that differ only "
+                         "in case");
+        return false;
+    }
+    return false;
+  }
+
+  // The lines the updater reads (from 00 up to the first missing or empty
+  // number, at most 15): their keys by number, each line's first key.
+  std::vector<const IniKey*> ReadLines(const IniSection& section, const std::string& prefix) {
+    std::vector<const IniKey*> slots(kLastLineNumber + 1, nullptr);
+    std::vector<const IniKey*> numbered;  // every key of the form prefix + digits
+    for (const IniKey& k : section.keys) {
+      if (k.name.size() <= prefix.size() || !SameNoCase(k.name.substr(0, prefix.size()), prefix))
+        continue;
+      const std::string digits = k.name.substr(prefix.size());
+      if (digits.find_first_not_of("0123456789") != std::string::npos) continue;
+      const long number = digits.size() > 6 ? 1000000 : std::stol(digits);
+      if (number > kLastLineNumber) {
+        Report(k.line, k.name + " is never read: lines are numbered 00 to 15");
+      } else if (digits.size() != 2) {
+        Report(k.line, k.name + " is never read: line numbers have two digits (" + prefix +
+                           TwoDigits((int)number) + ")");
+      } else if (!slots[(size_t)number]) {
+        slots[(size_t)number] = &k;
+      }
+    }
+    std::vector<const IniKey*> read;
+    int gap = -1;
+    for (int n = 0; n <= kLastLineNumber; ++n) {
+      const IniKey* k = slots[(size_t)n];
+      if (gap < 0 && k && !k->value.empty()) {
+        read.push_back(k);
+      } else if (gap < 0) {
+        gap = n;
+      } else if (k) {
+        const IniKey* missing = slots[(size_t)gap];
+        Report(k->line, prefix + TwoDigits(n) + " is never read: the updater stops at " + prefix +
+                            TwoDigits(gap) + ", which is " + (missing ? "empty" : "missing"));
+      }
+    }
+    return read;
+  }
+
+  void CheckUpdate() {
+    const IniSection* update = ini_.Find("UPDATE");
+    std::vector<const IniKey*> updateLines, copyLines;
+    if (update) {
+      CheckRepeats(*update);
+      updateLines = ReadLines(*update, "UpdateFile");
+      copyLines = ReadLines(*update, "CopyFile");
+    }
+    if (updateLines.empty() && copyLines.empty())
+      Report(update ? update->line : 0,
+             "neither UpdateFile00 nor CopyFile00 is set; the updater stops with \"No "
+             "'UpdateFileXX' and 'CopyFileXX'\"");
+
+    std::map<std::string, const IniKey*> named;  // folded entry name -> first line naming it
+    for (size_t n = 0; n < updateLines.size(); ++n) {
+      const IniKey& k = *updateLines[n];
+      const std::string key = "UpdateFile" + TwoDigits((int)n);
+      std::string value = k.value;
+      if (value.size() > kMaxUpdateLine) {
+        Report(k.line, key + " is " + std::to_string(value.size()) +
+                           " bytes long; the updater reads only the first 1023");
+        value.resize(kMaxUpdateLine);
+      }
+      if (IsBadLine(k.line)) continue;
+      const std::string path = UpdateLinePath(value);
+      const std::string name = FileNamePart(path);
+      if (path.empty()) {
+        Report(k.line, key + " names no file");
+        continue;
+      }
+      if (path.size() > kMaxName) {
+        Report(k.line, key + ": the path is " + std::to_string(path.size()) +
+                           " bytes long; at most 259 bytes fit");
+        continue;
+      }
+      if (name.empty()) {
+        Report(k.line, key + ": " + Quoted(path) + " ends in a backslash and names no file");
+        continue;
+      }
+      auto first = named.emplace(FoldKey(name), &k);
+      if (!first.second) {
+        const IniKey& earlier = *first.first->second;
+        Report(k.line, key + " names the entry " + Quoted(name) + " again (" +
+                           CanonicalKey(updateLines, earlier) + " on line " +
+                           std::to_string(earlier.line) +
+                           " names it first); the package holds one entry of a name, so both "
+                           "lines place the same file");
+        continue;
+      }
+      FolderFile file;
+      if (Find(name, k.line, key, &file)) Add(PlannedEntry{name, file.path, key, true});
+    }
+
+    for (size_t n = 0; n < copyLines.size(); ++n) {
+      const IniKey& k = *copyLines[n];
+      const std::string key = "CopyFile" + TwoDigits((int)n);
+      std::string value = k.value;
+      if (value.size() > kMaxName) {
+        Report(k.line, key + " is " + std::to_string(value.size()) +
+                           " bytes long; the updater reads only the first 259");
+        value.resize(kMaxName);
+      }
+      const std::string rest = value.size() >= 2 && value[1] == ',' ? value.substr(2) : value;
+      if (rest.size() >= 2 && rest[1] == ':') {
+        const int disk = (signed char)rest[0] - '0';
+        if (disk < 1 || disk > 9)
+          Report(k.line, key + ": the disk prefix '" + Display(rest.substr(0, 2)) +
+                             "' reads as disk " + std::to_string(disk) +
+                             "; disks are numbered 1 to 9");
+      }
+    }
+  }
+
+  static std::string CanonicalKey(const std::vector<const IniKey*>& lines, const IniKey& key) {
+    for (size_t n = 0; n < lines.size(); ++n)
+      if (lines[n] == &key) return "UpdateFile" + TwoDigits((int)n);
+    return key.name;
+  }
+
+  std::string folder_;
+  UpdateFolderCheck* result_;
+  std::vector<FolderFile> files_;
+  std::string iniPath_;
+  IniFile ini_;
+  std::vector<int> badLines_;
+  bool byteOrderMark_ = false;
+  std::vector<PlannedEntry> agreements_;  // listed after the update lines' entries
+};
+
+}  // namespace
+
+UpdateFolderCheck CheckUpdateFolder(const std::string& folder) {
+  UpdateFolderCheck result;
+  Checker(folder, &result).Run();
+  return result;
+}
+
+std::string FormatIniProblem(const IniProblem& problem) {
+  if (problem.line <= 0) return problem.file + ": " + problem.message;
+  return problem.file + ":" + std::to_string(problem.line) + ": " + problem.message;
+}
