@@ -29,10 +29,10 @@ wait "$prefix_job" || { cat "$log/wine-prefix.log"; echo "wine prefix setup fail
 
 # Windows need a display; a private Xvfb serves the Wine runs.
 display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
 xvfb_job=$!
 export WINEPREFIX=$UPDATER_WINEPREFIX DISPLAY=$display
-WINEDEBUG=-all wineserver -p
+WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1
 # The first program of a server starts Wine's background services; started
 # here, with output to a file, they cannot hold ctest's pipes open.
 LC_ALL=ja_JP.UTF-8 WINEDEBUG=-all wine wineboot >"$log/wineboot.log" 2>&1 || true
@@ -51,7 +51,9 @@ run_tests host
 run_tests host-asan
 run_tests win32
 
-passed=$(grep -ho '[0-9]* tests failed out of [0-9]*' "$log"/test-*.log | awk '{f+=$1; t+=$5} END {print t-f}')
-failed=$(grep -ho '[0-9]* tests failed out of [0-9]*' "$log"/test-*.log | awk '{f+=$1} END {print f+0}')
+# ctest's closing line of each run: "N% tests passed, F tests failed out of T".
+read -r passed failed < <(for f in "$log"/test-*.log; do
+    grep -E '^[0-9]+% tests passed, [0-9]+ tests failed out of [0-9]+' "$f" | tail -n 1
+  done | awk '{f += $4; t += $9} END {print t - f, f}')
 echo "suite: ${passed:-0} passed, ${failed:-0} failed"
 exit $status
