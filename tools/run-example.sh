@@ -1,21 +1,34 @@
 #!/usr/bin/env bash
 # The example from end to end: packs examples/update with qk2, builds an
 # Updater.exe that carries the package, installs examples/install into a
-# throwaway Wine prefix (registry key, installation and data folders) and
-# runs the updater.
+# throwaway Wine prefix (registry key, installation and data folders), gives
+# the prefix a CD-ROM drive Q: for the game's disk (examples/disk) and runs
+# the updater.
 #
-# With a reachable X display ($DISPLAY) the wizard is yours to click through.
-# Without one, a private Xvfb is started and the end-to-end driver walks the
-# wizard (accepting everything), printing each page and box and saving a
-# screenshot of each into build/example/.
+# With a reachable X display ($DISPLAY) the wizard is yours to click through;
+# the disk is in the drive from the start. Without one, a private Xvfb is
+# started and the end-to-end driver walks the wizard (accepting everything),
+# printing each page and box and saving a screenshot of each into
+# build/example/. The walk starts with an empty drive: the updater asks for
+# the disk, the walk inserts it and answers OK.
 #
-# Usage: tools/run-example.sh [--walk]   (--walk: walk even with a display)
-# Everything it makes is below build/example/.
+# Usage: tools/run-example.sh [--walk] [--docs]
+#   --walk  walk even with a display
+#   --docs  after a walk, copy the four wizard pictures into docs/ (the
+#           README shows them)
+# Everything else it makes is below build/example/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 walk_anyway=0
-[ "${1:-}" = "--walk" ] && walk_anyway=1
+docs=0
+for arg in "$@"; do
+  case "$arg" in
+    --walk) walk_anyway=1 ;;
+    --docs) docs=1 walk_anyway=1 ;;
+    *) echo "usage: tools/run-example.sh [--walk] [--docs]" >&2; exit 2 ;;
+  esac
+done
 
 bash tools/setup.sh
 
@@ -51,6 +64,14 @@ stage() {  # stage SOURCE_DIR TARGET_DIR TIME
     touch -d "$3" "$2/$name"
   done
 }
+# The game's CD-ROM: files read-only, as on a disc.
+stage_disk() {  # stage_disk SOURCE_DIR TARGET_DIR TIME
+  rm -rf "$2"
+  mkdir -p "$2"
+  cp -R "$1"/. "$2"
+  find "$2" -exec touch -d "$3" {} +
+  find "$2" -type f -exec chmod a-w {} +
+}
 step "packing examples/update"
 stage examples/update "$out/update" "2024-04-01 12:00:00 UTC"
 package=$out/update.pkg
@@ -66,7 +87,7 @@ cmake --build "$out/win32" -j "$jobs" --target Updater >"$log/build-win32.log" 2
 updater=$out/win32/Updater.exe
 echo "$updater: $(stat -c %s "$updater") bytes"
 
-# ---- a throwaway Wine prefix with the game installed
+# ---- a throwaway Wine prefix with the game installed and a CD-ROM drive
 step "preparing a fresh Wine prefix"
 prefix=$out/wineprefix
 if [ -d "$prefix" ]; then
@@ -76,6 +97,18 @@ fi
 bash tools/wine-prefix.sh "$prefix" >"$log/wine-prefix.log" 2>&1 ||
   { cat "$log/wine-prefix.log"; exit 1; }
 export WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
+# Q: is a CD-ROM drive on the folder cdrom (a disc in the drive: files in
+# the folder). Wine's mount manager reads the drive types when it starts, so
+# the type is set before the server that the run keeps.
+disk=$out/disk
+cdrom=$out/cdrom
+stage_disk examples/disk "$disk" "2022-12-01 12:00:00 UTC"
+rm -rf "$cdrom"
+mkdir -p "$cdrom"
+ln -sfn "$cdrom" "$prefix/dosdevices/q:"
+wine reg add 'HKLM\Software\Wine\Drives' /v 'q:' /d cdrom /f /reg:64 >"$log/drive.log" 2>&1 ||
+  { cat "$log/drive.log"; exit 1; }
+wineserver -w
 game='C:\Games\HoshiNoTeien'
 install_dir=$prefix/drive_c/Games/HoshiNoTeien
 data_dir=$install_dir/SAVE
@@ -84,7 +117,7 @@ mkdir -p "$data_dir"
 # The player's own settings: the "d" line keeps them.
 printf '[Config]\r\nWindow=0\r\nVolume=50\r\nTextSpeed=5\r\n' >"$data_dir/CONFIG.INI"
 key='HKCU\Software\ExampleSoft\HoshiNoTeien'
-WINEDEBUG=-all wineserver -p
+WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1
 trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true' EXIT
 {
   wine reg add "$key" /v InstPath /t REG_SZ /d "$game" /f
@@ -93,6 +126,8 @@ trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true' EXIT
   wine reg add "$key" /v InstAdd /t REG_DWORD /d 0 /f
 } >"$log/registry.log" 2>&1 || { cat "$log/registry.log"; exit 1; }
 echo "registry: $key -> InstPath $game, DataPath $game\\SAVE, InstMode 1"
+echo "CD-ROM drive Q: on ${cdrom#"$root"/}; the game's disk 1 in ${disk#"$root"/}:"
+(cd "$disk" && LC_ALL=C ls -lR --time-style=+%F . | sed 's/^/  /')
 echo "installation before the update:"
 LC_ALL=C ls -l --time-style=+%F "$install_dir" "$data_dir" | sed 's/^/  /'
 
@@ -101,6 +136,8 @@ display_ok() { [ -n "${DISPLAY:-}" ] && xwd -root -silent >/dev/null 2>&1; }
 status=0
 if display_ok && [ $walk_anyway -eq 0 ]; then
   step "running the updater on $DISPLAY: the wizard is yours"
+  cp -R "$disk"/. "$cdrom"
+  echo "the disk is in the drive"
   bash tools/wine-run.sh "$updater" >"$log/updater.log" 2>&1 || status=$?
   echo "the updater ended with exit code $status ($([ $status -eq 1 ] && echo finished || echo not finished))"
   [ $status -le 1 ] && status=0
@@ -119,12 +156,34 @@ else
   shots=$out/shots
   rm -rf "$shots"
   mkdir -p "$shots"
-  # Screenshots on the driver's request (see tests/win32/e2e/walk.cpp).
+  # Screenshots on the driver's request, "NAME WxH+X+Y XID+X+Y...": the
+  # part of the screen with the updater's windows, and those windows' X ids
+  # and places, lowest first (see tests/win32/e2e/walk.cpp). Each window is
+  # taken by itself and laid over the picture of the screen, which misses a
+  # message box that the wizard's thread opens.
+  shoot() {  # shoot NAME GEOMETRY [XID+X+Y...]
+    local name=$1 geometry=$2 parts=$shots/parts layer id args=()
+    shift 2
+    rm -rf "$parts"
+    mkdir -p "$parts"
+    xwd -root -silent | convert xwd:- "$parts/screen.png" || return 1
+    for layer in "$@"; do
+      id=${layer%%+*}
+      xwd -id "$id" -silent 2>/dev/null | convert xwd:- "$parts/$id.png" 2>/dev/null &&
+        args+=("$parts/$id.png" -geometry "+${layer#*+}" -composite)
+    done
+    convert "$parts/screen.png" "${args[@]}" -crop "$geometry" +repage "$out/$name.png"
+  }
   (
     while [ ! -f "$shots/stop" ]; do
       if [ -f "$shots/shot.request" ]; then
-        name=$(tr -d '\r\n' <"$shots/shot.request")
-        xwd -root -silent | convert xwd:- "$out/$name.png" || echo "screenshot $name failed"
+        request=()
+        read -r -a request <"$shots/shot.request" || true
+        if [ ${#request[@]} -ge 2 ]; then
+          shoot "${request[@]}" || echo "screenshot ${request[0]} failed"
+        else
+          echo "unreadable screenshot request: $(cat "$shots/shot.request")"
+        fi
         rm -f "$shots/shot.request"
       fi
       sleep 0.1
@@ -132,17 +191,30 @@ else
   ) &
   shooter=$!
   bash tools/wine-run.sh "$driver" --walk-example --updater="$updater" --work="$out/walk" \
-    --shots="$shots" >"$log/walk.log" 2>&1 || status=$?
+    --shots="$shots" --disk="$disk" --drive="$cdrom" >"$log/walk.log" 2>&1 || status=$?
   touch "$shots/stop"
   wait $shooter || true
   cat "$log/walk.log"
   echo "screenshots:"
   ls "$out"/[0-9][0-9]-*.png 2>/dev/null | sed 's/^/  /' || echo "  (none)"
+  # Every page of the wizard has its picture (with --docs, copied to docs/).
+  n=0
+  for page in opening-agreed ready running finished; do
+    n=$((n + 1))
+    picture=$(ls "$out"/[0-9][0-9]-"$page".png 2>/dev/null | head -n 1)
+    [ -n "$picture" ] || { echo "no picture of the $page page"; status=1; continue; }
+    if [ $docs -eq 1 ] && [ $status -eq 0 ]; then
+      mkdir -p docs
+      cp "$picture" "docs/wizard-$n-${page%-agreed}.png"
+      echo "docs/wizard-$n-${page%-agreed}.png <- ${picture#"$root"/}"
+    fi
+  done
 fi
 
-echo "installation after the run:"
-LC_ALL=C ls -l --time-style=+%F "$install_dir" "$data_dir" | sed 's/^/  /'
-for f in "$install_dir/README.TXT" "$data_dir/CONFIG.INI"; do
+echo "installation after the run (the data folder is SAVE):"
+(cd "$install_dir" && LC_ALL=C ls -lR --time-style=+%F . | sed 's/^/  /')
+for f in "$install_dir/README.TXT" "$data_dir/CONFIG.INI" "$install_dir/MOVIE/OP.MPG"; do
+  [ -f "$f" ] || continue
   echo "-- ${f#"$prefix"/}"
   iconv -f CP932 -t UTF-8 "$f" | tr -d '\r' | sed 's/^/  /'
 done

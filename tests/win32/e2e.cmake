@@ -10,12 +10,15 @@ updater_warnings(updater_e2e)
 add_dependencies(updater_e2e ${UPDATER_BASE_TARGET})
 
 # All cases in one ctest, run alone: they share the registry key of the test
-# game and the display. logged-run.sh keeps Wine's background processes off
-# ctest's pipe.
+# game, the display and the drives. run.sh makes the CD-ROM drives P: and Q:
+# (on folders below e2e-drives) and the full drive Y:, then keeps Wine's
+# background processes off ctest's pipe (logged-run.sh).
 add_test(NAME updater_e2e
-         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/logged-run.sh
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/e2e/run.sh
                  ${CMAKE_CURRENT_BINARY_DIR}/updater_e2e.log
+                 ${CMAKE_CURRENT_BINARY_DIR}/e2e-drives
                  ${CMAKE_CROSSCOMPILING_EMULATOR} $<TARGET_FILE:updater_e2e>
                  --updater=$<TARGET_FILE:${UPDATER_BASE_TARGET}>
-                 --work=${CMAKE_CURRENT_BINARY_DIR}/e2e-work)
+                 --work=${CMAKE_CURRENT_BINARY_DIR}/e2e-work
+                 --drives=${CMAKE_CURRENT_BINARY_DIR}/e2e-drives)
 set_tests_properties(updater_e2e PROPERTIES LABELS e2e TIMEOUT 300 RUN_SERIAL TRUE)

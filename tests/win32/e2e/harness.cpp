@@ -1,5 +1,8 @@
 #include "e2e/harness.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -37,6 +40,8 @@ void ParseOptions(int* argc, char** argv) {
       Config().updater = WindowsPath(v);
     } else if (const char* w = value("--work=")) {
       Config().work = WindowsPath(w);
+    } else if (const char* d = value("--drives=")) {
+      Config().drives = WindowsPath(d);
     } else if (const char* t = value("--step-timeout-ms=")) {
       Config().stepTimeoutMs = std::atoi(t);
     } else {
@@ -125,7 +130,78 @@ std::vector<std::string> FolderEntries(const std::string& folder) {
     if (name != "." && name != "..") names.push_back(name);
   } while (FindNextFileA(search, &found));
   FindClose(search);
+  std::sort(names.begin(), names.end());
   return names;
+}
+
+// ---------------------------------------------------------------- file times
+
+FileTimeValue FileTimeOf(int year, int month, int day, int hour, int minute, int second) {
+  SYSTEMTIME system;
+  std::memset(&system, 0, sizeof system);
+  system.wYear = (WORD)year;
+  system.wMonth = (WORD)month;
+  system.wDay = (WORD)day;
+  system.wHour = (WORD)hour;
+  system.wMinute = (WORD)minute;
+  system.wSecond = (WORD)second;
+  FILETIME time;
+  if (!SystemTimeToFileTime(&system, &time)) throw StepFailed("not a date");
+  return ((FileTimeValue)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+FileTimeValue Now() {
+  FILETIME time;
+  GetSystemTimeAsFileTime(&time);
+  return ((FileTimeValue)time.dwHighDateTime << 32) | time.dwLowDateTime;
+}
+
+std::string ShowTime(FileTimeValue value) {
+  FILETIME time{(DWORD)value, (DWORD)(value >> 32)};
+  SYSTEMTIME system;
+  if (!FileTimeToSystemTime(&time, &system)) return std::to_string(value);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u.%07u UTC", system.wYear,
+                system.wMonth, system.wDay, system.wHour, system.wMinute, system.wSecond,
+                (unsigned)(value % kOneSecond));
+  return text;
+}
+
+FileTimeValue LastWriteTime(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  FILETIME written;
+  BOOL ok = GetFileTime(file, nullptr, nullptr, &written);
+  CloseHandle(file);
+  return ok ? ((FileTimeValue)written.dwHighDateTime << 32) | written.dwLowDateTime : 0;
+}
+
+void PutFile(const std::string& path, const std::string& bytes, FileTimeValue value) {
+  if (!WriteBytes(path, bytes)) throw StepFailed("cannot write " + Utf8(path));
+  HANDLE file = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  FILETIME time{(DWORD)value, (DWORD)(value >> 32)};
+  BOOL ok = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, nullptr, &time);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!ok || LastWriteTime(path) != value) {
+    throw StepFailed("cannot give " + Utf8(path) + " the time " + ShowTime(value));
+  }
+}
+
+// ---------------------------------------------------------------- drives
+
+std::string DriveFolder(char letter) {
+  if (Config().drives.empty()) throw StepFailed("the driver needs --drives=<folder> (run.sh)");
+  return Config().drives + "\\" + (char)std::tolower((unsigned char)letter);
+}
+
+std::string ThroughFullDrive(const std::string& path) {
+  if (path.size() < 2 || (path[0] != 'Z' && path[0] != 'z') || path[1] != ':') {
+    throw StepFailed(Utf8(path) + " is not a path on Z:");
+  }
+  return std::string(1, kFullDrive) + ":\\self\\root" + path.substr(2);
 }
 
 void RemoveTree(const std::string& path) {
@@ -216,13 +292,11 @@ std::string BuildPackageBytes(const std::vector<PackageFile>& files) {
     PackInput input;
     input.name = file.name;
     input.content.assign(file.bytes.begin(), file.bytes.end());
-    // 2020-01-02 03:04:05 UTC
-    input.modified = FileTime{(u32)(132224078450000000ull & 0xFFFFFFFFu),
-                              (u32)(132224078450000000ull >> 32)};
+    input.modified = FileTime{(u32)(kEntryTime & 0xFFFFFFFFu), (u32)(kEntryTime >> 32)};
     entries.push_back(input);
   }
   PackOptions options;
-  options.effort = CompressEffort::kFast;
+  options.effort = CompressEffort::kBest;  // as the updaters that ship are packed
   std::vector<uint8_t> out;
   std::string error;
   if (!BuildPackage(entries, options, &out, &error)) throw StepFailed("package: " + error);
@@ -413,6 +487,16 @@ void Wizard::PressAsync(int id) const {
   HWND button = GetDlgItem(window_, id);
   if (!button) throw StepFailed("the wizard has no control " + std::to_string(id));
   PostMessageA(button, BM_CLICK, 0, 0);
+}
+
+void Wizard::Command(int id) const {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(window_, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                           (LPARAM)GetDlgItem(window_, id), SMTO_NORMAL,
+                           (UINT)Config().stepTimeoutMs, &result) &&
+      GetLastError() == ERROR_TIMEOUT) {
+    throw StepFailed("the command " + std::to_string(id) + " to the wizard did not return");
+  }
 }
 
 void Wizard::WaitInfo(const std::string& text) const {
@@ -640,6 +724,11 @@ Wizard UpdaterCase::OpenReadyPage(const Process& process, const std::string& cap
 void UpdaterCase::RunToFinish(Process& process, const Wizard& wizard, const std::string& modeWord) {
   // The update step runs inside the press and may open boxes of its own.
   wizard.PressAsync(Wizard::kNext);
+  FinishCompleted(process, wizard, modeWord);
+}
+
+void UpdaterCase::FinishCompleted(Process& process, const Wizard& wizard,
+                                  const std::string& modeWord) {
   wizard.WaitInfo(modeWord + "は完了しました");
   EXPECT_TEXT(wizard.Text(Wizard::kNext), "完了");
   EXPECT_TRUE(wizard.Enabled(Wizard::kNext));

@@ -30,12 +30,13 @@ namespace e2e {
 struct Options {
   std::string updater;       // base Updater.exe (without a package), Windows path
   std::string work;          // folder for the cases' worlds, Windows path
+  std::string drives;        // folder holding the CD-ROM drives' folders (run.sh)
   int stepTimeoutMs = 10000;  // how long one step may wait for a window or an exit
 };
 Options& Config();
 
-// Takes the driver's own arguments (--updater=, --work=, --step-timeout-ms=)
-// out of argv. Unix paths are turned into Wine's Z: paths.
+// Takes the driver's own arguments (--updater=, --work=, --drives=,
+// --step-timeout-ms=) out of argv. Unix paths are turned into Wine's Z: paths.
 void ParseOptions(int* argc, char** argv);
 
 // "/a/b" -> "Z:\a\b"; Windows paths are returned unchanged.
@@ -67,8 +68,41 @@ bool ReadBytes(const std::string& path, std::string* bytes);
 bool PathExists(const std::string& path);
 void MakeFolders(const std::string& path);  // with its parents
 void RemoveTree(const std::string& path);
-// Names in a folder (files and folders, without "." and "..").
+// Names in a folder (files and folders, without "." and ".."), sorted.
 std::vector<std::string> FolderEntries(const std::string& folder);
+
+// ---------------------------------------------------------------- file times
+
+// FILETIME values as one number: 100-nanosecond units since 1601 (UTC).
+using FileTimeValue = unsigned long long;
+// The time stamp of every entry of the packages that BuildPackageBytes
+// makes: 2020-01-02 03:04:05 UTC.
+constexpr FileTimeValue kEntryTime = 132224078450000000ull;
+constexpr FileTimeValue kOneSecond = 10000000ull;
+FileTimeValue FileTimeOf(int year, int month, int day, int hour = 0, int minute = 0,
+                         int second = 0);
+FileTimeValue Now();
+// "2020-01-02 03:04:05.0000000 UTC", for messages.
+std::string ShowTime(FileTimeValue time);
+// Last-write time through GetFileTime; 0 when the file cannot be opened.
+FileTimeValue LastWriteTime(const std::string& path);
+// Writes `bytes` to `path` and gives it the last-write time `time`.
+// Throws StepFailed on failure.
+void PutFile(const std::string& path, const std::string& bytes, FileTimeValue time);
+
+// ---------------------------------------------------------------- drives
+
+// The drives that run.sh prepares in the prefix: two CD-ROM drives, each on
+// a folder below --drives= that the cases fill (a disk in the drive) or
+// empty (no disc), and a drive on a file system without free space whose
+// Y:\self\root leads back to the whole Unix tree.
+constexpr char kLowerCdrom = 'P';
+constexpr char kCdrom = 'Q';
+constexpr char kFullDrive = 'Y';
+// The folder behind CD-ROM drive `letter` (P or Q), as a Windows path.
+std::string DriveFolder(char letter);
+// `path` (a Z: path) as seen through kFullDrive.
+std::string ThroughFullDrive(const std::string& path);
 
 // ---------------------------------------------------------------- INI files
 
@@ -114,7 +148,7 @@ struct PackageFile {
   std::string bytes;
 };
 // A package with these entries, built by the package writer (compressed
-// where that pays, scrambled).
+// with the best effort where that pays, scrambled).
 std::string BuildPackageBytes(const std::vector<PackageFile>& files);
 // Copies the base image to `exePath` and writes `package` into the copy as
 // resource "UPDATE" 102 (language neutral). Throws StepFailed on failure.
@@ -193,6 +227,10 @@ class Wizard {
   // PressAsync and wait for what follows.
   void Press(int id) const;
   void PressAsync(int id) const;
+  // Sends the command of control `id` to the wizard the way the keyboard
+  // does (Esc is IDCANCEL), which reaches it even while the button is
+  // disabled. Returns when the wizard has handled it.
+  void Command(int id) const;
   // Waits until the info text reads `text`; throws StepFailed otherwise.
   void WaitInfo(const std::string& text) const;
   // One line per control: id, text, enabled/visible/checked, for messages.
@@ -296,6 +334,10 @@ class UpdaterCase : public ::testing::Test {
   // ("アップデート" or "インストール"), "完了" pressed and exit code 1.
   void RunToFinish(Process& process, const Wizard& wizard,
                    const std::string& modeWord = "アップデート");
+  // The second half of RunToFinish, for a case that has answered boxes of
+  // the update step itself after PressAsync(kNext).
+  void FinishCompleted(Process& process, const Wizard& wizard,
+                       const std::string& modeWord = "アップデート");
 
  private:
   std::string root_, install_, data_;

@@ -4,6 +4,7 @@
 //   updater_e2e --updater=<base Updater.exe> --work=<folder> [gtest flags]
 //   updater_e2e --walk-example --updater=<Updater.exe with package>
 //               --work=<folder> [--shots=<folder>]
+//               [--disk=<disk's files> --drive=<folder of the CD-ROM drive>]
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,13 +15,17 @@
 
 int main(int argc, char** argv) {
   bool walk = false;
-  std::string shots;
+  e2e::WalkOptions walkOptions;
   int kept = 1;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--walk-example") == 0) {
       walk = true;
     } else if (std::strncmp(argv[i], "--shots=", 8) == 0) {
-      shots = e2e::WindowsPath(argv[i] + 8);
+      walkOptions.shots = e2e::WindowsPath(argv[i] + 8);
+    } else if (std::strncmp(argv[i], "--disk=", 7) == 0) {
+      walkOptions.disk = e2e::WindowsPath(argv[i] + 7);
+    } else if (std::strncmp(argv[i], "--drive=", 8) == 0) {
+      walkOptions.drive = e2e::WindowsPath(argv[i] + 8);
     } else {
       argv[kept++] = argv[i];
     }
@@ -40,7 +45,9 @@ int main(int argc, char** argv) {
       return 1;
     }
     try {
-      return e2e::WalkExample(e2e::Config().updater, e2e::Config().work, shots);
+      walkOptions.updater = e2e::Config().updater;
+      walkOptions.work = e2e::Config().work;
+      return e2e::WalkExample(walkOptions);
     } catch (const e2e::StepFailed& failed) {
       std::printf("walk failed: %s\n", failed.what());
       return 2;
