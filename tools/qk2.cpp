@@ -1,24 +1,23 @@
-// qk2: builds, lists and extracts update packages.
+// qk2: the publisher's tool. Makes ready updaters from update folders, and
+// builds, checks, lists and extracts update packages.
 //
-//   qk2 pack [--store] [--no-scramble] [--plain-directory] OUT.pkg FILE...
-//   qk2 list PKG
-//   qk2 extract PKG [NAME...] [-C FOLDER]
+//   qk2 make-updater UPDATE_FOLDER -o NAME.exe [options]
+//   qk2 verify FILE
+//   qk2 list [--json] FILE
+//   qk2 extract FILE [NAME...] [-C FOLDER]
+//   qk2 pack [options] OUT.pkg FILE...
 //
-// Entry names are cp932 inside a package. On Linux the command line and the
-// terminal speak UTF-8, so names are converted with iconv on the way in and
-// out; on Windows the ANSI code page already is cp932.
-//
-// `extract` writes through the updater's own code (OpenPackage and
-// ExtractPackageEntry over the package bytes in memory), so it exercises the
-// real reader, decoder and file placement. Everything that would make the
-// updater show an error box is checked here first and reported on stderr;
-// on Linux any box the updater still shows is recorded and printed too.
+// FILE is a package file or an executable that carries one. `extract` and
+// `list` read through the updater's own code (OpenPackage and
+// ExtractPackageEntry over the package bytes in memory), so they exercise
+// the real reader, decoder and file placement. Everything that would make
+// the updater show an error box is checked here first and reported on
+// stderr; on Linux any box the updater still shows is recorded and printed
+// too. `verify` checks more than the updater does: everything qk2 itself
+// guarantees of what it writes.
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -28,16 +27,15 @@
 #include "package/package.h"
 #include "packer/package_writer.h"
 #include "platform/text.h"
+#include "tools/qk2_common.h"
+#include "tools/qk2_make_updater.h"
+#include "tools/qk2_package.h"
+#include "tools/qk2_verify.h"
 
 #if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include <fcntl.h>
+#include <io.h>
 #else
-#include <iconv.h>
-#include <sys/stat.h>
-
 #include "platform/files.h"
 #include "platform/messagebox.h"
 #endif
@@ -47,72 +45,76 @@ namespace {
 namespace fs = std::filesystem;
 
 const char kUsage[] =
-    "usage:\n"
-    "  qk2 pack [options] OUT.pkg FILE...   build a package from files\n"
-    "      --store            keep every entry uncompressed\n"
-    "      --no-scramble      do not scramble the stored bytes\n"
-    "      --plain-directory  store the directory uncompressed\n"
-    "  qk2 list PKG                         show the entries of a package\n"
-    "  qk2 extract PKG [NAME...] [-C DIR]   write entries (all when no NAME) into DIR\n"
-    "  qk2 --help                           this text\n"
-    "Entry names are the files' names, at most 259 bytes in cp932.\n"
-    "Exit code: 0 success, 1 failure, 2 wrong usage.\n";
+    "usage: qk2 COMMAND [ARGUMENTS]\n"
+    "  qk2 make-updater UPDATE_FOLDER -o NAME.exe [--base Updater.exe] [-1]\n"
+    "                   [--sign --cert C --key K [--pass P]]\n"
+    "                                  check an update folder, write the updater\n"
+    "  qk2 verify FILE                 check a package or an updater thoroughly\n"
+    "  qk2 list [--json] FILE          show the entries of a package or an updater\n"
+    "  qk2 extract FILE [NAME...] [-C DIR]\n"
+    "                                  write entries (all when no NAME) into DIR\n"
+    "  qk2 pack [options] OUT.pkg FILE...\n"
+    "                                  build a bare package from files\n"
+    "  qk2 help [COMMAND]              this text, or a command's (or COMMAND --help)\n"
+    "FILE is a package file or an executable that carries a package as resource\n"
+    "\"UPDATE\" 102. Entry names are at most 259 bytes in cp932.\n"
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  a problem with the input: the update folder does not pass its check,\n"
+    "     a package or updater is damaged, the base image is no updater\n"
+    "  2  wrong usage\n"
+    "  3  a file could not be read or written\n"
+    "  4  signing failed: osslsigncode is missing or did not sign\n";
 
-enum { kExitOk = 0, kExitFailure = 1, kExitUsage = 2 };
+const char kPackUsage[] =
+    "usage: qk2 pack [options] OUT.pkg FILE...\n"
+    "Builds a package of the files, each entry named by its file name, compressed\n"
+    "where that pays and scrambled. (An updater needs more: see make-updater.)\n"
+    "  --store            keep every entry uncompressed\n"
+    "  --no-scramble      do not scramble the stored bytes\n"
+    "  --plain-directory  store the directory uncompressed\n"
+    "  -1                 compress fast instead of best\n"
+    "  --progress         show the progress bar even when stderr is no terminal\n";
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "qk2: %s\n", message.c_str());
-  return kExitFailure;
-}
+const char kListUsage[] =
+    "usage: qk2 list [--json] FILE\n"
+    "Shows each entry of the package in FILE (a package or an updater): flags,\n"
+    "content and stored sizes, time stamp (UTC) and name. With --json, one JSON\n"
+    "object on stdout, UTF-8:\n"
+    "  {\"executable\": bool, \"packageSize\": n, \"compressedDirectory\": bool,\n"
+    "   \"entries\": [{\"name\", \"flags\", \"compressed\", \"scrambled\", \"contentSize\",\n"
+    "                \"storedSize\", \"modified\", \"damaged\"[, \"error\"]}]}\n";
 
-int Usage(const std::string& message) {
-  std::fprintf(stderr, "qk2: %s\n%s", message.c_str(), kUsage);
+const char kExtractUsage[] =
+    "usage: qk2 extract FILE [NAME...] [-C DIR]\n"
+    "Writes the named entries (all when no NAME is given) of the package in FILE\n"
+    "(a package or an updater) into DIR (default: the current folder), with their\n"
+    "time stamps, through the updater's own extraction.\n";
+
+const char kVerifyUsage[] =
+    "usage: qk2 verify FILE\n"
+    "Checks the package in FILE (a package or an updater): the header, the 16-byte\n"
+    "alignment and zero padding, the directory, every entry's stream decoding to\n"
+    "exactly its content size and using exactly its stored bytes, names terminated\n"
+    "and unique; for an updater also the package resource \"UPDATE\" 102 and the\n"
+    "digest resource \"UPDATE\" 103 matching it. Prints each problem as\n"
+    "FILE: problem on stderr; exit code 1 when there is any.\n";
+
+int Usage(const std::string& message, const char* usage = kUsage) {
+  std::fprintf(stderr, "qk2: %s\n%s", message.c_str(), usage);
   return kExitUsage;
 }
-
-// ---- text: command line and terminal <-> cp932 ----
-
-#if defined(_WIN32)
-bool ToCp932(const std::string& text, std::string* out) {
-  *out = text;
-  return true;
-}
-std::string FromCp932(const std::string& text) { return text; }
-#else
-bool Convert(const char* to, const char* from, const std::string& text, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  std::string result(text.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* put = &result[0];
-  size_t outLeft = result.size();
-  const bool ok = iconv(cd, &in, &inLeft, &put, &outLeft) != (size_t)-1 && inLeft == 0;
-  iconv_close(cd);
-  if (!ok) return false;
-  result.resize(result.size() - outLeft);
-  *out = result;
-  return true;
-}
-bool ToCp932(const std::string& text, std::string* out) {
-  return Convert("CP932", "UTF-8", text, out);
-}
-std::string FromCp932(const std::string& text) {
-  std::string out;
-  return Convert("UTF-8", "CP932", text, &out) ? out : text;
-}
-#endif
 
 // Checks an entry name given in the terminal's encoding and returns it in
 // cp932, or false after an error message.
 bool EntryName(const std::string& given, std::string* name) {
   if (!ToCp932(given, name)) {
-    Fail("'" + given + "': name cannot be written in cp932 (Shift-JIS)");
+    Report(kExitUsage, "'" + given + "': name cannot be written in cp932 (Shift-JIS)");
     return false;
   }
   if (name->empty() || name->size() > kMaxEntryNameLength) {
-    Fail("'" + given + "': entry name must be 1 to 259 bytes in cp932, it is " +
-         std::to_string(name->size()));
+    Report(kExitUsage, "'" + given + "': entry name must be 1 to 259 bytes in cp932, it is " +
+                           std::to_string(name->size()));
     return false;
   }
   return true;
@@ -126,95 +128,24 @@ bool IsBareName(const std::string& name) {
   return true;
 }
 
-// The last component of a path as typed (cp932-aware on Windows, where a
-// trail byte may equal the backslash).
-std::string BaseName(const std::string& path) {
-  const char* start = path.c_str();
-  for (const char* p = path.c_str(); *p; p = OsCharNext(p))
-    if (*p == '/' || *p == '\\') start = p + 1;
-  return start;
-}
+// ---- the package through the updater's reader
 
-// ---- files ----
+// The package's bytes, opened as the updater opens its resource. Stays
+// alive for the whole run: PackageSource points into it.
+PackageInput input;
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
-  out.close();
-  return !out.fail();
-}
-
-// Last-write time of a file as a FILETIME.
-bool FileModified(const std::string& path, FileTime* time) {
-#if defined(_WIN32)
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  time->low = data.ftLastWriteTime.dwLowDateTime;
-  time->high = data.ftLastWriteTime.dwHighDateTime;
-#else
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
-  const int64_t units = ((int64_t)st.st_mtim.tv_sec + 11644473600LL) * 10000000LL +
-                        st.st_mtim.tv_nsec / 100;
-  *time = MakeFileTime(units < 0 ? 0 : (u64)units);
-#endif
-  return true;
-}
-
-// A FILETIME as "YYYY-MM-DDTHH:MM:SS.fffffffZ".
-std::string IsoTime(const FileTime& time) {
-  const u64 units = FileTimeValue(&time);
-  const int64_t seconds = (int64_t)(units / 10000000) - 11644473600LL;
-  const int64_t fraction = (int64_t)(units % 10000000);
-  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
-  const int64_t inDay = seconds - days * 86400;
-  // Civil date from days since 1970-01-01 (proleptic Gregorian).
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const int64_t dayOfEra = days - era * 146097;
-  const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const int64_t mp = (5 * dayOfYear + 2) / 153;
-  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-  const int64_t year = yearOfEra + era * 400 + (month <= 2);
-  char text[128];
-  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%07lldZ",
-                (long long)year, (long long)month, (long long)day, (long long)(inDay / 3600),
-                (long long)(inDay / 60 % 60), (long long)(inDay % 60), (long long)fraction);
-  return text;
-}
-
-// ---- the package through the updater's reader ----
-
-// The package file's bytes, opened as the updater opens its resource.
-// Stays alive for the whole run: PackageSource points into it.
-std::vector<uint8_t> packageBytes;
-
-bool OpenPackageFile(const std::string& path) {
-  if (!ReadWholeFile(path, &packageBytes)) {
-    Fail(path + ": cannot read the file");
-    return false;
-  }
-  if (packageBytes.empty() || (uint64_t)packageBytes.size() >= 0xFFFFFFFFull) {
-    Fail(path + ": not a package (size " + std::to_string(packageBytes.size()) + ")");
-    return false;
-  }
+int OpenPackageFile(const std::string& path) {
+  if (const int code = LoadPackageInput(path, &input)) return code;
+  std::vector<uint8_t>& bytes = input.package;
+  if (bytes.empty() || (uint64_t)bytes.size() >= 0xFFFFFFFFull)
+    return Report(kExitProblem,
+                  path + ": not a package (size " + std::to_string(bytes.size()) + ")");
   ResolveDynamicApi();
-  PackageSource = packageBytes.data();
-  PackageSize = (u32)packageBytes.size();
-  if (!OpenPackage()) {
-    Fail(path + ": damaged package (header or directory cannot be read)");
-    return false;
-  }
-  return true;
+  PackageSource = bytes.data();
+  PackageSize = (u32)bytes.size();
+  if (!OpenPackage())
+    return Report(kExitProblem, path + ": damaged package (header or directory cannot be read)");
+  return kExitOk;
 }
 
 // The record named `name` (cp932) and its content, or false after a message.
@@ -223,13 +154,13 @@ bool CheckedEntry(const std::string& name, const PackageEntry** record,
   u32 dataOffset = 0;
   *record = FindPackageRecord(name.c_str(), &dataOffset);
   if (!*record) {
-    Fail("'" + FromCp932(name) + "': not in the package");
+    Report(kExitProblem, "'" + FromCp932(name) + "': not in the package");
     return false;
   }
   std::string error;
-  if (!ExpandPackageEntry(packageBytes.data(), packageBytes.size(), **record, dataOffset,
-                          content, &error)) {
-    Fail("'" + FromCp932(name) + "': damaged entry: " + error);
+  if (!ExpandPackageEntry(input.package.data(), input.package.size(), **record, dataOffset, content,
+                          &error)) {
+    Report(kExitProblem, "'" + FromCp932(name) + "': damaged entry: " + error);
     return false;
   }
   return true;
@@ -252,63 +183,137 @@ std::string FlagText(const PackageEntry& record) {
   return text;
 }
 
-// ---- subcommands ----
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    const unsigned char u = (unsigned char)c;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+const char* JsonBool(bool value) { return value ? "true" : "false"; }
+
+// ---- commands
 
 int CommandPack(const std::vector<std::string>& args) {
   PackOptions options;
   EntryCompression compression = EntryCompression::kIfSmaller;
   bool scramble = true;
+  bool progressWanted = false;
   std::vector<std::string> paths;
   for (const std::string& arg : args) {
-    if (arg == "--store") compression = EntryCompression::kNever;
-    else if (arg == "--no-scramble") scramble = false;
-    else if (arg == "--plain-directory") options.compressDirectory = false;
-    else if (arg.size() > 1 && arg[0] == '-') return Usage("pack: unknown option " + arg);
-    else paths.push_back(arg);
+    if (arg == "--store")
+      compression = EntryCompression::kNever;
+    else if (arg == "--no-scramble")
+      scramble = false;
+    else if (arg == "--plain-directory")
+      options.compressDirectory = false;
+    else if (arg == "-1")
+      options.effort = CompressEffort::kFast;
+    else if (arg == "--progress")
+      progressWanted = true;
+    else if (arg.size() > 1 && arg[0] == '-')
+      return Usage("pack: unknown option " + arg, kPackUsage);
+    else
+      paths.push_back(arg);
   }
-  if (paths.size() < 2) return Usage("pack: give the package and at least one file");
+  if (paths.size() < 2) return Usage("pack: give the package and at least one file", kPackUsage);
   std::vector<PackInput> inputs;
+  uint64_t totalBytes = 0;
   for (size_t i = 1; i < paths.size(); ++i) {
-    PackInput input;
-    if (!EntryName(BaseName(paths[i]), &input.name)) return kExitFailure;
+    PackInput entry;
+    if (!EntryName(BaseName(paths[i]), &entry.name)) return kExitUsage;
     for (const PackInput& earlier : inputs)
-      if (OsCompareNoCase(earlier.name.c_str(), input.name.c_str()) == 0)
-        return Fail("'" + paths[i] + "': a file of the same name is already in the package");
-    if (!ReadWholeFile(paths[i], &input.content) || !FileModified(paths[i], &input.modified))
-      return Fail(paths[i] + ": cannot read the file");
-    input.compression = compression;
-    input.scramble = scramble;
-    inputs.push_back(std::move(input));
+      if (OsCompareNoCase(earlier.name.c_str(), entry.name.c_str()) == 0)
+        return Report(kExitUsage,
+                      "'" + paths[i] + "': a file of the same name is already in the package");
+    if (!ReadPackInput(paths[i], &entry))
+      return Report(kExitIo, paths[i] + ": cannot read the file");
+    entry.compression = compression;
+    entry.scramble = scramble;
+    totalBytes += entry.content.size();
+    inputs.push_back(std::move(entry));
   }
+  const size_t count = inputs.size();
+  PackProgress progress(count, totalBytes,
+                        progressWanted || (StderrIsTerminal() && PackingTakesAWhile(totalBytes)));
   std::vector<uint8_t> package;
   std::string error;
-  if (!BuildPackage(inputs, options, &package, &error)) return Fail(error);
-  if (!WriteWholeFile(paths[0], package)) return Fail(paths[0] + ": cannot write the package");
-  std::printf("%s: %zu entries, %zu bytes\n", paths[0].c_str(), inputs.size(), package.size());
+  const bool packed = AssemblePackage(std::move(inputs), options, &progress, &package, &error);
+  progress.Finish();
+  if (!packed) return Report(kExitProblem, "pack: " + error);
+  if (!WriteWholeFile(paths[0], package))
+    return Report(kExitIo, paths[0] + ": cannot write the package");
+  std::printf("%s: %zu entries, %zu bytes\n", paths[0].c_str(), count, package.size());
   return kExitOk;
 }
 
 int CommandList(const std::vector<std::string>& args) {
-  if (args.size() != 1) return Usage("list: give one package");
-  if (!OpenPackageFile(args[0])) return kExitFailure;
+  bool json = false;
+  std::vector<std::string> files;
+  for (const std::string& arg : args) {
+    if (arg == "--json")
+      json = true;
+    else if (arg.size() > 1 && arg[0] == '-')
+      return Usage("list: unknown option " + arg, kListUsage);
+    else
+      files.push_back(arg);
+  }
+  if (files.size() != 1) return Usage("list: give one package or updater", kListUsage);
+  if (const int code = OpenPackageFile(files[0])) return code;
   int status = kExitOk;
-  // The name goes last: cp932 names have no fixed width in a terminal.
-  std::printf("%-20s %10s %10s  %-28s  %s\n", "flags", "content", "stored", "modified (UTC)",
-              "name");
+  const PackageHeader& header = CurrentPackage->header;
+  if (json) {
+    std::printf(
+        "{\"executable\": %s, \"packageSize\": %zu, \"compressedDirectory\": %s, "
+        "\"entries\": [",
+        JsonBool(input.executable), input.package.size(),
+        JsonBool((header.flags & kPackageFlagCompressedDirectory) != 0));
+  } else {
+    // The name goes last: cp932 names have no fixed width in a terminal.
+    std::printf("%-20s %10s %10s  %-28s  %s\n", "flags", "content", "stored", "modified (UTC)",
+                "name");
+  }
   u32 dataOffset = kPackageHeaderSize;
-  for (u32 i = 0; i < CurrentPackage->header.entryCount; ++i) {
+  for (u32 i = 0; i < header.entryCount; ++i) {
     const PackageEntry& record = CurrentPackage->entries[i];
     std::vector<uint8_t> content;
     std::string error;
-    const bool sound = ExpandPackageEntry(packageBytes.data(), packageBytes.size(), record,
+    const bool sound = ExpandPackageEntry(input.package.data(), input.package.size(), record,
                                           dataOffset, &content, &error);
-    if (!sound) status = Fail("'" + FromCp932(record.name) + "': damaged entry: " + error);
+    if (!sound)
+      status = Report(kExitProblem, "'" + FromCp932(record.name) + "': damaged entry: " + error);
     dataOffset += AlignedStoredSize(record.storedSize);
-    std::printf("%-20s %10u %10u  %-28s  %s%s\n", FlagText(record).c_str(),
-                (unsigned)record.contentSize, (unsigned)record.storedSize,
-                IsoTime(FileTime{record.modifiedLow, record.modifiedHigh}).c_str(),
-                FromCp932(record.name).c_str(), sound ? "" : "  (damaged)");
+    const std::string modified = IsoTime(FileTime{record.modifiedLow, record.modifiedHigh});
+    // OpenPackage has made sure that every name ends within its field.
+    const std::string name(record.name, strnlen(record.name, sizeof record.name));
+    if (json) {
+      std::printf(
+          "%s\n  {\"name\": %s, \"flags\": %u, \"compressed\": %s, \"scrambled\": %s, "
+          "\"contentSize\": %u, \"storedSize\": %u, \"modified\": \"%s\", \"damaged\": %s",
+          i ? "," : "", JsonString(Cp932ToUtf8(name)).c_str(), (unsigned)record.flags,
+          JsonBool((record.flags & kEntryFlagCompressed) != 0),
+          JsonBool(record.scrambled == kEntryScrambled), (unsigned)record.contentSize,
+          (unsigned)record.storedSize, modified.c_str(), JsonBool(!sound));
+      if (!sound) std::printf(", \"error\": %s", JsonString(error).c_str());
+      std::printf("}");
+    } else {
+      std::printf("%-20s %10u %10u  %-28s  %s%s\n", FlagText(record).c_str(),
+                  (unsigned)record.contentSize, (unsigned)record.storedSize, modified.c_str(),
+                  FromCp932(name).c_str(), sound ? "" : "  (damaged)");
+    }
   }
+  if (json) std::printf("%s]}\n", header.entryCount ? "\n" : "");
   return status;
 }
 
@@ -316,9 +321,7 @@ int CommandList(const std::vector<std::string>& args) {
 // mapped to it so the updater's Windows paths work.
 std::string DestinationFor(const std::string& folder, const std::string& name) {
 #if defined(_WIN32)
-  std::string path = folder;
-  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
-  return path + name;
+  return PathIn(folder, name);
 #else
   (void)folder;
   return "Q:\\" + name;
@@ -328,15 +331,15 @@ std::string DestinationFor(const std::string& folder, const std::string& name) {
 int ExtractOne(const std::string& folder, const std::string& name, size_t* boxesSeen) {
   const PackageEntry* record = nullptr;
   std::vector<uint8_t> content;
-  if (!CheckedEntry(name, &record, &content)) return kExitFailure;
+  if (!CheckedEntry(name, &record, &content)) return kExitProblem;
   if (!IsBareName(record->name))
-    return Fail("'" + FromCp932(name) + "': entry name is not a plain file name");
+    return Report(kExitProblem, "'" + FromCp932(name) + "': entry name is not a plain file name");
   const std::string destination = DestinationFor(folder, record->name);
   if (destination.size() >= kPathSize)
-    return Fail("'" + FromCp932(name) + "': path longer than 259 bytes");
+    return Report(kExitIo, "'" + FromCp932(name) + "': path longer than 259 bytes");
   if (!ExtractPackageEntry(name.c_str(), destination.c_str(), 0)) {
     PrintErrorBoxes(boxesSeen);
-    return Fail("'" + FromCp932(name) + "': cannot write " + FromCp932(destination));
+    return Report(kExitIo, "'" + FromCp932(name) + "': cannot write " + FromCp932(destination));
   }
 #if !defined(_WIN32)
   // Linux names files in UTF-8; the updater wrote the cp932 bytes.
@@ -344,7 +347,7 @@ int ExtractOne(const std::string& folder, const std::string& name, size_t* boxes
   if (utf8 != record->name) {
     std::error_code failed;
     fs::rename(fs::path(folder) / record->name, fs::path(folder) / utf8, failed);
-    if (failed) return Fail(utf8 + ": cannot rename: " + failed.message());
+    if (failed) return Report(kExitIo, utf8 + ": cannot rename: " + failed.message());
   }
 #endif
   std::printf("%s\n", FromCp932(record->name).c_str());
@@ -356,48 +359,110 @@ int CommandExtract(const std::vector<std::string>& args) {
   std::vector<std::string> given;
   for (size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "-C") {
-      if (++i == args.size()) return Usage("extract: -C needs a folder");
+      if (++i == args.size()) return Usage("extract: -C needs a folder", kExtractUsage);
       folder = args[i];
+    } else if (args[i].size() > 1 && args[i][0] == '-') {
+      return Usage("extract: unknown option " + args[i], kExtractUsage);
     } else {
       given.push_back(args[i]);
     }
   }
-  if (given.empty()) return Usage("extract: give the package");
+  if (given.empty()) return Usage("extract: give the package or updater", kExtractUsage);
   std::vector<std::string> names;
   for (size_t i = 1; i < given.size(); ++i) {
     std::string name;
-    if (!EntryName(given[i], &name)) return kExitFailure;
+    if (!EntryName(given[i], &name)) return kExitUsage;
     names.push_back(name);
   }
-  if (!OpenPackageFile(given[0])) return kExitFailure;
+  if (const int code = OpenPackageFile(given[0])) return code;
   if (names.empty())
     for (u32 i = 0; i < CurrentPackage->header.entryCount; ++i)
       names.push_back(CurrentPackage->entries[i].name);
   std::error_code failed;
   fs::create_directories(folder, failed);
-  if (!fs::is_directory(folder, failed)) return Fail(folder + ": not a folder");
+  if (!fs::is_directory(folder, failed)) return Report(kExitIo, folder + ": not a folder");
 #if !defined(_WIN32)
   HostMapDrive('Q', fs::absolute(folder).string().c_str());
 #endif
   size_t boxesSeen = 0;
   for (const std::string& name : names)
-    if (ExtractOne(folder, name, &boxesSeen) != kExitOk) return kExitFailure;
+    if (const int code = ExtractOne(folder, name, &boxesSeen)) return code;
   return kExitOk;
+}
+
+int CommandVerify(const std::vector<std::string>& args) {
+  if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-'))
+    return Usage("verify: give one package or updater", kVerifyUsage);
+  const std::string& path = args[0];
+  std::vector<uint8_t> bytes;
+  if (!ReadWholeFile(path, &bytes)) return Report(kExitIo, path + ": cannot read the file");
+  Verification v;
+  if (LooksLikeExecutable(bytes))
+    VerifyExecutable(bytes, &v);
+  else
+    VerifyPackage(bytes.data(), bytes.size(), &v);
+  for (const std::string& note : v.notes) std::printf("%s: note: %s\n", path.c_str(), note.c_str());
+  for (const std::string& problem : v.problems)
+    std::fprintf(stderr, "%s: %s\n", path.c_str(), problem.c_str());
+  if (!v.ok())
+    return Report(kExitProblem, path + ": " + std::to_string(v.problems.size()) +
+                                    (v.problems.size() == 1 ? " problem" : " problems"));
+  std::printf("%s: ok: %s%u entries, package %zu bytes%s%s\n", path.c_str(),
+              v.executable ? "updater, " : "", (unsigned)v.entries, v.packageSize,
+              v.digest ? ", digest matches" : "", v.signature ? ", signed" : "");
+  return kExitOk;
+}
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>& args);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"make-updater", CommandMakeUpdater, kMakeUpdaterUsage},
+    {"verify", CommandVerify, kVerifyUsage},
+    {"list", CommandList, kListUsage},
+    {"extract", CommandExtract, kExtractUsage},
+    {"pack", CommandPack, kPackUsage},
+};
+
+bool IsHelp(const std::string& arg) { return arg == "--help" || arg == "-h"; }
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& command : kCommands)
+    if (name == command.name) return &command;
+  return nullptr;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+  // Line ends as written, the same on every system.
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command");
-  const std::string command = args[0];
+  const std::string name = args[0];
   args.erase(args.begin());
-  if (command == "--help" || command == "-h" || command == "help") {
-    std::fputs(kUsage, stdout);
+  if (IsHelp(name) || name == "help") {
+    if (args.empty()) {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    const Command* command = FindCommand(args[0]);
+    if (!command) return Usage("no command " + args[0]);
+    std::fputs(command->usage, stdout);
     return kExitOk;
   }
-  if (command == "pack") return CommandPack(args);
-  if (command == "list") return CommandList(args);
-  if (command == "extract") return CommandExtract(args);
-  return Usage("unknown command " + command);
+  const Command* command = FindCommand(name);
+  if (!command) return Usage("unknown command " + name);
+  for (const std::string& arg : args)
+    if (IsHelp(arg)) {
+      std::fputs(command->usage, stdout);
+      return kExitOk;
+    }
+  return command->run(args);
 }

@@ -1,0 +1,285 @@
+#include "tools/qk2_common.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "package/format.h"
+#include "packer/pe_resources.h"
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <io.h>
+#include <windows.h>
+#else
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#endif
+
+int Report(int code, const std::string& message) {
+  std::fprintf(stderr, "qk2: %s\n", message.c_str());
+  return code;
+}
+
+// ---- text
+
+#if defined(_WIN32)
+bool ToCp932(const std::string& terminal, std::string* cp932) {
+  *cp932 = terminal;
+  return true;
+}
+
+std::string FromCp932(const std::string& cp932) { return cp932; }
+
+std::string Cp932ToUtf8(const std::string& cp932) {
+  if (cp932.empty()) return cp932;
+  // Without MB_ERR_INVALID_CHARS the system puts U+FFFD (or a default
+  // character) in place of what is no cp932, which is what JSON needs.
+  const int wide = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
+  std::wstring w((size_t)wide, L'\0');
+  MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), &w[0], wide);
+  const int narrow = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
+  std::string utf8((size_t)narrow, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &utf8[0], narrow, nullptr, nullptr);
+  return utf8;
+}
+#else
+namespace {
+
+bool Convert(const char* to, const char* from, const std::string& text, std::string* out) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == (iconv_t)-1) return false;
+  std::string result(text.size() * 4 + 4, '\0');
+  char* in = const_cast<char*>(text.data());
+  size_t inLeft = text.size();
+  char* put = &result[0];
+  size_t outLeft = result.size();
+  const bool ok = iconv(cd, &in, &inLeft, &put, &outLeft) != (size_t)-1 && inLeft == 0;
+  iconv_close(cd);
+  if (!ok) return false;
+  result.resize(result.size() - outLeft);
+  *out = result;
+  return true;
+}
+
+}  // namespace
+
+bool ToCp932(const std::string& terminal, std::string* cp932) {
+  return Convert("CP932", "UTF-8", terminal, cp932);
+}
+
+std::string FromCp932(const std::string& cp932) {
+  std::string out;
+  return Convert("UTF-8", "CP932", cp932, &out) ? out : cp932;
+}
+
+std::string Cp932ToUtf8(const std::string& cp932) {
+  std::string whole;
+  if (Convert("UTF-8", "CP932", cp932, &whole)) return whole;
+  // Character by character, so that one bad byte costs only itself.
+  std::string out;
+  for (size_t i = 0; i < cp932.size();) {
+    const unsigned char c = (unsigned char)cp932[i];
+    const size_t n =
+        ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < cp932.size() ? 2 : 1;
+    std::string piece;
+    if (Convert("UTF-8", "CP932", cp932.substr(i, n), &piece)) {
+      out += piece;
+    } else {
+      out += "\xEF\xBF\xBD";
+    }
+    i += n;
+  }
+  return out;
+}
+#endif
+
+// ---- files
+
+bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
+  out.close();
+  return !out.fail();
+}
+
+bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
+#if defined(_WIN32)
+  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
+  *error = "cannot move " + from + " to " + to + " (error " + std::to_string(GetLastError()) + ")";
+  return false;
+#else
+  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
+  *error = "cannot move " + from + " to " + to + ": " + std::strerror(errno);
+  return false;
+#endif
+}
+
+void RemoveFileQuietly(const std::string& path) { std::remove(path.c_str()); }
+
+bool IsExistingFile(const std::string& path) {
+#if defined(_WIN32)
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+#endif
+}
+
+bool FileModified(const std::string& path, FileTime* time) {
+#if defined(_WIN32)
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  time->low = data.ftLastWriteTime.dwLowDateTime;
+  time->high = data.ftLastWriteTime.dwHighDateTime;
+#else
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  const int64_t units =
+      ((int64_t)st.st_mtim.tv_sec + 11644473600LL) * 10000000LL + st.st_mtim.tv_nsec / 100;
+  *time = MakeFileTime(units < 0 ? 0 : (u64)units);
+#endif
+  return true;
+}
+
+std::string IsoTime(const FileTime& time) {
+  const u64 units = FileTimeValue(&time);
+  const int64_t seconds = (int64_t)(units / 10000000) - 11644473600LL;
+  const int64_t fraction = (int64_t)(units % 10000000);
+  int64_t days = seconds >= 0 ? seconds / 86400 : (seconds - 86399) / 86400;
+  const int64_t inDay = seconds - days * 86400;
+  // Civil date from days since 1970-01-01 (proleptic Gregorian).
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const int64_t dayOfEra = days - era * 146097;
+  const int64_t yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const int64_t mp = (5 * dayOfYear + 2) / 153;
+  const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+  const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+  const int64_t year = yearOfEra + era * 400 + (month <= 2);
+  char text[128];
+  std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%07lldZ",
+                (long long)year, (long long)month, (long long)day, (long long)(inDay / 3600),
+                (long long)(inDay / 60 % 60), (long long)(inDay % 60), (long long)fraction);
+  return text;
+}
+
+std::string Hex(const uint8_t* bytes, size_t size) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (size_t i = 0; i < size; ++i) {
+    text += kDigits[bytes[i] >> 4];
+    text += kDigits[bytes[i] & 15];
+  }
+  return text;
+}
+
+std::string ExecutableFolder() {
+#if defined(_WIN32)
+  char path[MAX_PATH * 2];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  if (n == 0 || n >= sizeof path) return "";
+  std::string text(path, n);
+  // A trail byte of cp932 may equal the backslash: step by characters.
+  size_t cut = std::string::npos;
+  for (const char* p = text.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == '/') cut = (size_t)(p - text.c_str());
+  return cut == std::string::npos ? "" : text.substr(0, cut);
+#else
+  std::string path(4096, '\0');
+  const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
+  if (n <= 0 || (size_t)n >= path.size()) return "";
+  path.resize((size_t)n);
+  const size_t cut = path.rfind('/');
+  return cut == std::string::npos ? "" : path.substr(0, cut);
+#endif
+}
+
+std::string PathIn(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+#if defined(_WIN32)
+  // A cp932 trail byte may be 0x5C, so a final backslash is checked by characters.
+  const char* end = folder.c_str();
+  for (const char* p = folder.c_str(); *p; p = CharNextA(p)) end = p;
+  if (*end == '\\' || *end == '/') return folder + name;
+  return folder + "\\" + name;
+#else
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+#endif
+}
+
+std::string BaseName(const std::string& path) {
+  const char* start = path.c_str();
+#if defined(_WIN32)
+  for (const char* p = path.c_str(); *p; p = CharNextA(p))
+#else
+  for (const char* p = path.c_str(); *p; ++p)
+#endif
+    if (*p == '/' || *p == '\\') start = p + 1;
+  return start;
+}
+
+bool FolderFileNames(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+#if defined(_WIN32)
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(PathIn(folder, "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names->push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+#else
+  std::error_code error;
+  std::filesystem::directory_iterator it(folder, error), end;
+  if (error) return false;
+  for (; !error && it != end; it.increment(error))
+    if (it->is_regular_file(error)) names->push_back(it->path().filename().string());
+#endif
+  return true;
+}
+
+bool StderrIsTerminal() {
+#if defined(_WIN32)
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+// ---- package input
+
+bool LooksLikeExecutable(const std::vector<uint8_t>& bytes) {
+  return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
+}
+
+int LoadPackageInput(const std::string& path, PackageInput* input) {
+  if (!ReadWholeFile(path, &input->file)) return Report(kExitIo, path + ": cannot read the file");
+  input->executable = LooksLikeExecutable(input->file);
+  if (!input->executable) {
+    input->package = input->file;
+    return kExitOk;
+  }
+  std::string error;
+  if (!ReadPeResource(input->file, ResourceKey::Name(std::string(kPackageResourceType)),
+                      kPackageResourceId, &input->package, &error))
+    return Report(kExitProblem, path + ": no package in this executable: " + error);
+  return kExitOk;
+}

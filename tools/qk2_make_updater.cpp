@@ -1,0 +1,289 @@
+#include "tools/qk2_make_updater.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "package/format.h"
+#include "package/sha256.h"
+#include "packer/pe_resources.h"
+#include "packer/update_ini_check.h"
+#include "resources/resource_ids.h"
+#include "tools/qk2_common.h"
+#include "tools/qk2_package.h"
+#include "tools/qk2_process.h"
+#include "tools/qk2_verify.h"
+
+const char kMakeUpdaterUsage[] =
+    "usage: qk2 make-updater UPDATE_FOLDER -o NAME.exe [options]\n"
+    "Checks UPDATE_FOLDER and its UPDATE.INI, packs UPDATE.INI and every file it\n"
+    "names, and writes NAME.exe: a copy of the base Updater.exe that carries the\n"
+    "package as resource \"UPDATE\" 102 and its SHA-256 as resource \"UPDATE\" 103.\n"
+    "  -o, --output NAME.exe  the updater to write (an existing one is replaced)\n"
+    "  --base Updater.exe     the base image; by default Updater.exe beside qk2\n"
+    "  -1                     compress fast instead of best\n"
+    "  --progress             show the progress bar even when stderr is no terminal\n"
+    "  --sign                 sign NAME.exe with Authenticode (osslsigncode), last\n"
+    "  --cert FILE            with --sign: the certificate (PEM or DER)\n"
+    "  --key FILE             with --sign: its private key\n"
+    "  --pass PASSWORD        with --sign: the key's password\n"
+    "Every problem of the folder is printed as FILE:LINE: message, and then no\n"
+    "updater is written.\n";
+
+namespace {
+
+constexpr uint16_t kDialogType = 5;  // RT_DIALOG
+const char kSigner[] = "osslsigncode";
+
+struct MakeOptions {
+  std::string folder;
+  std::string output;
+  std::string base;
+  bool fast = false;
+  bool progress = false;
+  bool sign = false;
+  std::string cert;
+  std::string key;
+  std::string pass;
+  bool hasPass = false;
+};
+
+int Usage(const std::string& message) {
+  std::fprintf(stderr, "qk2: make-updater: %s\n%s", message.c_str(), kMakeUpdaterUsage);
+  return kExitUsage;
+}
+
+int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
+  std::vector<std::string> folders;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    // Options that take the next argument.
+    std::string* value = arg == "-o" || arg == "--output" ? &o->output
+                         : arg == "--base"                ? &o->base
+                         : arg == "--cert"                ? &o->cert
+                         : arg == "--key"                 ? &o->key
+                         : arg == "--pass"                ? &o->pass
+                                                          : nullptr;
+    if (value) {
+      if (++i == args.size()) return Usage(arg + " needs a value");
+      if (!value->empty()) return Usage(arg + " is given twice");
+      *value = args[i];
+      if (value->empty()) return Usage(arg + " needs a value");
+      if (value == &o->pass) o->hasPass = true;
+    } else if (arg == "-1") {
+      o->fast = true;
+    } else if (arg == "--progress") {
+      o->progress = true;
+    } else if (arg == "--sign") {
+      o->sign = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return Usage("unknown option " + arg);
+    } else {
+      folders.push_back(arg);
+    }
+  }
+  if (folders.size() != 1) return Usage("give exactly one update folder");
+  o->folder = folders[0];
+  if (o->output.empty()) return Usage("give the updater to write with -o NAME.exe");
+  if (o->sign && (o->cert.empty() || o->key.empty())) return Usage("--sign needs --cert and --key");
+  if (!o->sign && (!o->cert.empty() || !o->key.empty() || o->hasPass))
+    return Usage("--cert, --key and --pass belong to --sign");
+  return kExitOk;
+}
+
+// Where the base image is looked for when --base is not given.
+std::vector<std::string> DefaultBases() {
+  const std::string folder = ExecutableFolder();
+  std::vector<std::string> bases;
+  if (folder.empty()) return bases;
+  // Installed, qk2 and Updater.exe sit side by side.
+  bases.push_back(PathIn(folder, "Updater.exe"));
+#if !defined(_WIN32)
+  // In a build tree, the Linux qk2 of build/<preset> finds the Windows build
+  // in build/win32.
+  bases.push_back(PathIn(folder, "../win32/Updater.exe"));
+#endif
+  return bases;
+}
+
+int FindBase(MakeOptions* o) {
+  if (!o->base.empty()) return kExitOk;
+  const std::vector<std::string> bases = DefaultBases();
+  for (const std::string& base : bases)
+    if (IsExistingFile(base)) {
+      o->base = base;
+      return kExitOk;
+    }
+  std::string looked;
+  for (const std::string& base : bases) looked += (looked.empty() ? "" : ", ") + base;
+  return Report(kExitUsage, "make-updater: no base Updater.exe" +
+                                (looked.empty() ? std::string() : " (looked for " + looked + ")") +
+                                "; give it with --base");
+}
+
+// The base image loaded, checked to be an updater, and without any earlier
+// package or digest resource.
+int LoadBase(const std::string& path, PeResourceEditor* editor) {
+  std::vector<uint8_t> image;
+  if (!ReadWholeFile(path, &image)) return Report(kExitIo, path + ": cannot read the base image");
+  std::string error;
+  if (!editor->Load(std::move(image), &error))
+    return Report(kExitProblem, path + ": not a PE32 image: " + error);
+  for (uint16_t dialog : {uint16_t{IDD_WIZARD}, uint16_t{IDD_WIZARD_AGREEMENT}})
+    if (!editor->FindAnyLanguage(kDialogType, dialog))
+      return Report(kExitProblem, path + ": not an updater base image: it has no wizard dialog " +
+                                      std::to_string(dialog));
+  const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
+  // An image that already carries a package (an updater made earlier) is a
+  // fine base; its package and digest go, in whatever language they are.
+  std::vector<std::pair<ResourceKey, uint16_t>> old;
+  for (const ResourceRef& r : editor->List())
+    if (SameResourceKey(r.type, type) && (SameResourceKey(r.name, kPackageResourceId) ||
+                                          SameResourceKey(r.name, kPackageDigestResourceId)))
+      old.emplace_back(r.name, r.language.id());
+  for (const auto& resource : old) editor->Remove(type, resource.first, resource.second);
+  return kExitOk;
+}
+
+// Files of the folder that no line names: most likely a line that was
+// forgotten, so the publisher hears of it.
+void NoteUnnamedFiles(const std::string& folder, const UpdateFolderCheck& check) {
+  std::vector<std::string> names;
+  if (!FolderFileNames(folder, &names)) return;
+  for (const std::string& name : names) {
+    bool packed = false;
+    for (const PlannedEntry& entry : check.entries) packed = packed || BaseName(entry.path) == name;
+    if (!packed)
+      std::fprintf(stderr,
+                   "qk2: note: %s is in the update folder, but UPDATE.INI names it nowhere; "
+                   "it is left out\n",
+                   name.c_str());
+  }
+}
+
+int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
+                uint64_t* totalBytes) {
+  *totalBytes = 0;
+  for (const PlannedEntry& entry : check.entries) {
+    PackInput input;
+    input.name = entry.name;
+    input.compression = EntryCompression::kIfSmaller;
+    // The updater reads the agreement texts in place, without descrambling.
+    input.scramble = entry.scramble;
+    if (!ReadPackInput(entry.path, &input))
+      return Report(kExitIo, entry.path + ": cannot read the file");
+    *totalBytes += input.content.size();
+    inputs->push_back(std::move(input));
+  }
+  return kExitOk;
+}
+
+int Sign(const MakeOptions& o, const std::string& unsignedPath, const std::string& signedPath) {
+  std::vector<std::string> args = {"sign", "-certs", o.cert, "-key", o.key};
+  if (o.hasPass) args.insert(args.end(), {"-pass", o.pass});
+  args.insert(args.end(), {"-h", "sha256", "-in", unsignedPath, "-out", signedPath});
+  bool notFound = false;
+  std::string error;
+  RemoveFileQuietly(signedPath);  // osslsigncode does not write over a file
+  const int code = RunProgram(kSigner, args, &notFound, &error);
+  if (code < 0) return Report(kExitSigning, "make-updater: --sign: " + error);
+  if (code != 0)
+    return Report(kExitSigning, "make-updater: osslsigncode could not sign (exit code " +
+                                    std::to_string(code) + ")");
+  return kExitOk;
+}
+
+// The finished file checked once more as the updater will read it.
+int CheckWritten(const std::string& path, bool signedImage) {
+  std::vector<uint8_t> image;
+  if (!ReadWholeFile(path, &image)) return Report(kExitIo, path + ": cannot read it back");
+  Verification v;
+  VerifyExecutable(image, &v);
+  if (!v.digest && v.ok()) v.problems.push_back("no digest resource \"UPDATE\" 103");
+  if (signedImage && !v.signature) v.problems.push_back("no Authenticode signature");
+  for (const std::string& problem : v.problems) Report(kExitProblem, path + ": " + problem);
+  return v.ok() ? kExitOk : kExitProblem;
+}
+
+}  // namespace
+
+int CommandMakeUpdater(const std::vector<std::string>& args) {
+  MakeOptions o;
+  if (const int code = ParseOptions(args, &o)) return code;
+
+  // The folder first: it is what the publisher works on.
+  const UpdateFolderCheck check = CheckUpdateFolder(o.folder);
+  for (const IniProblem& problem : check.problems)
+    std::fprintf(stderr, "%s\n", FormatIniProblem(problem).c_str());
+  if (!check.ok())
+    return Report(kExitProblem, "make-updater: " + std::to_string(check.problems.size()) +
+                                    (check.problems.size() == 1 ? " problem" : " problems") +
+                                    " in " + o.folder + "; no updater was written");
+  NoteUnnamedFiles(o.folder, check);
+
+  if (const int code = FindBase(&o)) return code;
+  // Looked for now, so that a missing signer costs no packing.
+  std::string signerPath;
+  if (o.sign && !FindProgram(kSigner, &signerPath))
+    return Report(kExitSigning,
+                  std::string("make-updater: --sign needs osslsigncode, which is not on "
+                              "PATH; install it (Debian: apt install osslsigncode), "
+                              "or make the updater without --sign and sign it with "
+                              "your own tools"));
+  for (const std::string* file : {&o.cert, &o.key})
+    if (o.sign && !IsExistingFile(*file)) return Report(kExitIo, *file + ": no such file");
+  PeResourceEditor editor;
+  if (const int code = LoadBase(o.base, &editor)) return code;
+
+  std::vector<PackInput> inputs;
+  uint64_t totalBytes = 0;
+  if (const int code = ReadEntries(check, &inputs, &totalBytes)) return code;
+  PackOptions options;
+  options.effort = o.fast ? CompressEffort::kFast : CompressEffort::kBest;
+  PackProgress progress(inputs.size(), totalBytes,
+                        o.progress || (StderrIsTerminal() && PackingTakesAWhile(totalBytes)));
+  std::vector<uint8_t> package;
+  std::string error;
+  const size_t entryCount = inputs.size();
+  const bool packed = AssemblePackage(std::move(inputs), options, &progress, &package, &error);
+  progress.Finish();
+  if (!packed) return Report(kExitProblem, "make-updater: " + error);
+
+  u8 digest[kSha256Size];
+  Sha256(package.data(), (u32)package.size(), digest);
+  const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
+  editor.Set(type, kPackageResourceId, 0, package);
+  editor.Set(type, kPackageDigestResourceId, 0, std::vector<uint8_t>(digest, digest + kSha256Size));
+  std::vector<uint8_t> image;
+  if (!editor.Write(&image, &error))
+    return Report(kExitProblem, o.base + ": cannot place the package: " + error);
+
+  // Written beside the output and moved over it at the end, so that a
+  // failure leaves no half-made updater under the name.
+  const std::string partial = o.output + ".partial";
+  if (!WriteWholeFile(partial, image)) {
+    RemoveFileQuietly(partial);
+    return Report(kExitIo, o.output + ": cannot write the file");
+  }
+  std::string finished = partial;
+  if (o.sign) {
+    finished = o.output + ".signed";
+    const int code = Sign(o, partial, finished);
+    RemoveFileQuietly(partial);
+    if (code) {
+      RemoveFileQuietly(finished);
+      return code;
+    }
+  }
+  if (const int code = CheckWritten(finished, o.sign)) {
+    RemoveFileQuietly(finished);
+    return code;
+  }
+  if (!MoveOver(finished, o.output, &error)) {
+    RemoveFileQuietly(finished);
+    return Report(kExitIo, error);
+  }
+  std::printf("%s: %zu entries, package %zu bytes, SHA-256 %s%s (base %s)\n", o.output.c_str(),
+              entryCount, package.size(), Hex(digest, kSha256Size).c_str(),
+              o.sign ? ", signed" : "", o.base.c_str());
+  return kExitOk;
+}

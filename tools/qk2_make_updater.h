@@ -1,0 +1,11 @@
+// `qk2 make-updater`: from an update folder to a ready updater executable.
+#pragma once
+
+#include <string>
+#include <vector>
+
+extern const char kMakeUpdaterUsage[];
+
+// Runs the command on its arguments (those after "make-updater") and
+// returns the exit code.
+int CommandMakeUpdater(const std::vector<std::string>& args);

@@ -1,0 +1,51 @@
+// Packing for the qk2 commands: the package built entry by entry, so that a
+// progress display can follow a long run.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "packer/package_writer.h"
+
+// A one-line progress bar on stderr: entries done, megabytes done, and a
+// bar by bytes. Silent unless `show` (stderr is a terminal, or --progress).
+class PackProgress {
+ public:
+  PackProgress(size_t entries, uint64_t bytes, bool show);
+  // The entry `name` (for the terminal) is being packed: a large one can
+  // take a while, and the encoder does not say how far it has come.
+  void EntryStarting(const std::string& name);
+  // One more entry of `bytes` content bytes is packed.
+  void EntryDone(uint64_t bytes);
+  // Ends the line.
+  void Finish();
+
+  // The line as drawn for the current state, for tests and for Draw.
+  std::string Line() const;
+
+ private:
+  void Draw();
+
+  bool show_;
+  bool drawn_ = false;
+  size_t drawnWidth_ = 0;
+  std::string current_;  // the entry being packed, empty between entries
+  size_t entries_;
+  size_t entriesDone_ = 0;
+  uint64_t bytes_;
+  uint64_t bytesDone_ = 0;
+};
+
+// Fills `input`'s content and time stamp from the file at `path`.
+bool ReadPackInput(const std::string& path, PackInput* input);
+
+// Whether a run over `bytes` content bytes is long enough for the bar on a
+// terminal: small packs finish before a bar could say anything.
+bool PackingTakesAWhile(uint64_t bytes);
+
+// The package of `inputs` (consumed), byte for byte what BuildPackage makes
+// of the same list, built one entry at a time with `progress` told before
+// and after each. False with a message as BuildPackage.
+bool AssemblePackage(std::vector<PackInput> inputs, const PackOptions& options,
+                     PackProgress* progress, std::vector<uint8_t>* out, std::string* error);

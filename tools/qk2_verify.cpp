@@ -1,0 +1,250 @@
+#include "tools/qk2_verify.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "flow/run_state.h"
+#include "package/decompress.h"
+#include "package/format.h"
+#include "package/package.h"
+#include "package/scramble.h"
+#include "package/sha256.h"
+#include "packer/pe_resources.h"
+#include "platform/text.h"
+#include "tools/qk2_common.h"
+
+namespace {
+
+// No stream of the format expands by more than this (the readers' bound).
+constexpr uint64_t kMostExpansion = 91;
+
+uint32_t GetLE32(const uint8_t* p) {
+  return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+// Takes 64 bits, so the test stays meaningful where size_t has 32.
+bool ExceedsU32(uint64_t size) { return size > 0xFFFFFFFFull; }
+
+std::string Num(uint64_t n) { return std::to_string(n); }
+
+std::string HexByte(unsigned value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  return std::string("0x") + kDigits[(value >> 4) & 15] + kDigits[value & 15];
+}
+
+std::string HexWord(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%X", (unsigned)value);
+  return text;
+}
+
+// Empty when the `storedSize` bytes at `stream` decode to exactly
+// `contentSize` bytes and are used up by it; else what is wrong.
+std::string CheckStream(const uint8_t* stream, uint32_t storedSize, uint32_t contentSize) {
+  if (contentSize > storedSize * kMostExpansion)
+    return "content size " + Num(contentSize) + " is impossible for a stream of " +
+           Num(storedSize) + " bytes";
+  std::vector<uint8_t> content(contentSize);
+  u32 written = 0, consumed = 0;
+  if (DecompressBlock(content.data(), contentSize, stream, storedSize, &written, &consumed)) {
+    if (written != contentSize)
+      return "the stream decodes to " + Num(written) + " bytes; the directory says " +
+             Num(contentSize);
+    if (consumed != storedSize)
+      return "the stream ends after " + Num(consumed) + " of its " + Num(storedSize) +
+             " stored bytes";
+    return "";
+  }
+  // Too long for its content size, or not a stream at all: a larger room
+  // tells the two apart.
+  const uint64_t room = std::min<uint64_t>(storedSize * kMostExpansion, contentSize * 2ull + 65536);
+  if (room > contentSize) {
+    content.assign((size_t)room, 0);
+    if (DecompressBlock(content.data(), (u32)room, stream, storedSize, &written, &consumed))
+      return "the stream decodes to " + Num(written) + " bytes, more than the " + Num(contentSize) +
+             " the directory says";
+  }
+  return "the stream is damaged: it does not decode to " + Num(contentSize) + " bytes";
+}
+
+// The updater's own reader on the same bytes: the last word on whether the
+// directory can be opened at all.
+bool UpdaterOpens(const uint8_t* data, size_t size) {
+  ResolveDynamicApi();
+  const u8* savedSource = PackageSource;
+  const u32 savedSize = PackageSize;
+  PackageSource = data;
+  PackageSize = (u32)size;
+  const bool opened = OpenPackage() != nullptr;
+  ClosePackage();
+  PackageSource = savedSource;
+  PackageSize = savedSize;
+  return opened;
+}
+
+// Whether the data directory entry of the certificate table is set.
+bool HasCertificateTable(const std::vector<uint8_t>& image) {
+  if (image.size() < 0x40) return false;
+  const uint64_t pe = GetLE32(&image[0x3C]);
+  const uint64_t entry = pe + 24 + 96 + 4 * 8;  // optional header, directory 4 (security)
+  if (pe + 24 + 96 > image.size() || entry + 8 > image.size()) return false;
+  if (GetLE32(&image[(size_t)pe + 24 + 92]) <= 4) return false;  // NumberOfRvaAndSizes
+  return GetLE32(&image[(size_t)entry + 4]) != 0;
+}
+
+}  // namespace
+
+void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
+  v->packageSize = size;
+  auto problem = [v](const std::string& text) { v->problems.push_back(text); };
+  if (size < kPackageHeaderSize)
+    return problem("shorter than the 16-byte package header (" + Num(size) + " bytes)");
+  if (std::memcmp(data, kPackageMagic, 4) != 0)
+    return problem("no package magic \"QK2\\0\" at the start");
+  if (ExceedsU32(size)) return problem("larger than 4 GiB");
+  const uint32_t flags = GetLE32(data + 4);
+  const uint32_t directoryOffset = GetLE32(data + 8);
+  const uint32_t count = GetLE32(data + 12);
+  if (flags & ~uint32_t{kPackageFlagCompressedDirectory})
+    problem("unknown header flags " + HexWord(flags) + " (only bit 0 has a meaning)");
+  if (directoryOffset < kPackageHeaderSize || directoryOffset > size)
+    return problem("the directory offset " + Num(directoryOffset) +
+                   " lies outside the package of " + Num(size) + " bytes");
+  if (directoryOffset % kPackageAlignment)
+    problem("the directory offset " + Num(directoryOffset) + " is not a multiple of 16");
+
+  // The directory.
+  const uint64_t directoryBytes = uint64_t{count} * kPackageEntrySize;
+  const uint32_t tail = (uint32_t)(size - directoryOffset);
+  std::vector<uint8_t> directory;
+  if (flags & kPackageFlagCompressedDirectory) {
+    if (directoryBytes > tail * kMostExpansion)
+      return problem(Num(count) + " entries cannot come from a directory stream of " + Num(tail) +
+                     " bytes");
+    directory.resize((size_t)directoryBytes);
+    u32 written = 0, consumed = 0;
+    if (!DecompressBlock(directory.data(), (u32)directoryBytes, data + directoryOffset, tail,
+                         &written, &consumed))
+      return problem("the directory stream is damaged: it does not decode to the " +
+                     Num(directoryBytes) + " bytes of " + Num(count) + " entries");
+    if (written != directoryBytes)
+      return problem("the directory stream decodes to " + Num(written) + " bytes; " + Num(count) +
+                     " entries need " + Num(directoryBytes));
+    if (consumed != tail)
+      problem("the directory stream ends after " + Num(consumed) + " of the " + Num(tail) +
+              " bytes from the directory offset to the end of the package");
+  } else {
+    if (directoryBytes != tail)
+      return problem("the plain directory holds " + Num(tail) + " bytes; " + Num(count) +
+                     " entries need " + Num(directoryBytes));
+    directory.assign(data + directoryOffset, data + size);
+  }
+  v->entries = count;
+
+  // The entries, laid out one after the other from the header on.
+  std::vector<std::string> names;
+  uint64_t offset = kPackageHeaderSize;
+  bool walked = true;
+  for (uint32_t i = 0; i < count; ++i) {
+    PackageEntry e;
+    std::memcpy(&e, &directory[(size_t)i * kPackageEntrySize], sizeof e);
+    std::string label = "entry " + Num(i);
+    const char* end = (const char*)std::memchr(e.name, 0, sizeof e.name);
+    std::string name;
+    if (!end) {
+      problem(label + ": the name has no terminating NUL within its 260 bytes");
+    } else {
+      name.assign((const char*)e.name, end);
+      label += " '" + FromCp932(name) + "'";
+      if (name.empty()) problem(label + ": the name is empty");
+      if (std::any_of(end, (const char*)e.name + sizeof e.name, [](char c) { return c != 0; }))
+        problem(label + ": bytes after the name's terminator are not zero");
+      for (size_t j = 0; j < names.size() && !name.empty(); ++j)
+        if (OsCompareNoCase(names[j].c_str(), name.c_str()) == 0) {
+          problem(label + ": the same name as entry " + Num(j) +
+                  " (names are looked up without regard to case; only the first is found)");
+          break;
+        }
+    }
+    names.push_back(name);
+    if (e.flags != kEntryFlagStored && e.flags != kEntryFlagCompressed)
+      problem(label + ": flags " + HexByte(e.flags) + " are neither 1 (stored) nor 2 (compressed)");
+    if (e.reserved1 || e.reserved2) problem(label + ": reserved bytes are not zero");
+    if (e.scrambled > kEntryScrambled)
+      problem(label + ": scrambled is " + Num(e.scrambled) + "; it must be 0 or 1");
+
+    const uint64_t aligned = AlignedStoredSize(e.storedSize);
+    if (offset + e.storedSize > directoryOffset) {
+      problem(label + ": its " + Num(e.storedSize) + " stored bytes at offset " + Num(offset) +
+              " run past the directory at " + Num(directoryOffset));
+      walked = false;
+      break;
+    }
+    const uint64_t paddingEnd = std::min<uint64_t>(offset + aligned, directoryOffset);
+    if (std::any_of(data + offset + e.storedSize, data + paddingEnd,
+                    [](uint8_t b) { return b != 0; }))
+      problem(label + ": the padding after its stored bytes is not zero");
+
+    std::vector<uint8_t> stored(data + offset, data + offset + e.storedSize);
+    if (e.scrambled == kEntryScrambled) DescrambleBlock(stored.data(), (u32)stored.size());
+    if (e.flags & kEntryFlagCompressed) {
+      const std::string wrong = CheckStream(stored.data(), e.storedSize, e.contentSize);
+      if (!wrong.empty()) problem(label + ": " + wrong);
+    } else if (e.contentSize != e.storedSize) {
+      problem(label + ": kept as it is, but its content size " + Num(e.contentSize) +
+              " differs from its stored size " + Num(e.storedSize));
+    }
+    offset += aligned;
+  }
+  if (walked && offset != directoryOffset)
+    problem(Num(directoryOffset > offset ? directoryOffset - offset : 0) +
+            " bytes lie between the end of the last entry (offset " + Num(offset) +
+            ") and the directory at " + Num(directoryOffset));
+  if (v->problems.empty() && !UpdaterOpens(data, size))
+    problem("the updater's package reader refuses the directory");
+}
+
+void VerifyExecutable(const std::vector<uint8_t>& image, Verification* v) {
+  v->executable = true;
+  PeResourceEditor editor;
+  std::string error;
+  if (!editor.Load(image, &error)) {
+    v->problems.push_back("not a PE32 image: " + error);
+    return;
+  }
+  const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
+  int languages = 0;
+  for (const ResourceRef& r : editor.List())
+    if (SameResourceKey(r.type, type) && SameResourceKey(r.name, kPackageResourceId)) ++languages;
+  uint16_t language = 0;
+  const ResourceData* package = editor.FindAnyLanguage(type, kPackageResourceId, &language);
+  if (!package) {
+    v->problems.push_back("no package resource \"UPDATE\" 102");
+    return;
+  }
+  if (languages > 1)
+    v->notes.push_back("the package resource is there in " + Num(languages) +
+                       " languages; the updater reads language " + Num(language));
+  v->signature = HasCertificateTable(image);
+
+  const ResourceData* digest = editor.FindAnyLanguage(type, kPackageDigestResourceId);
+  if (!digest) {
+    v->notes.push_back("no digest resource \"UPDATE\" 103: the updater uses the package unchecked");
+  } else if (digest->bytes.size() != kSha256Size) {
+    v->problems.push_back("the digest resource \"UPDATE\" 103 has " + Num(digest->bytes.size()) +
+                          " bytes; a SHA-256 has 32");
+  } else {
+    u8 actual[kSha256Size];
+    Sha256(package->bytes.data(), (u32)package->bytes.size(), actual);
+    if (std::memcmp(actual, digest->bytes.data(), kSha256Size) != 0)
+      v->problems.push_back(
+          "the package does not match its digest resource \"UPDATE\" 103 "
+          "(the package's SHA-256 is " +
+          Hex(actual, kSha256Size) + ", the resource holds " +
+          Hex(digest->bytes.data(), kSha256Size) + ")");
+    else
+      v->digest = true;
+  }
+  VerifyPackage(package->bytes.data(), package->bytes.size(), v);
+}
