@@ -35,9 +35,16 @@ if [ ! -d "$devices" ]; then
 fi
 
 mkdir -p "$drives/p" "$drives/q"
-ln -sfn "$drives/p" "$devices/p:"
-ln -sfn "$drives/q" "$devices/q:"
-ln -sfn /proc "$devices/y:"
+# Wine's mount manager learns of drives when the server starts: a link that
+# was not there then is no drive until the next start.
+links_new=0
+link() {
+  [ "$(readlink "$devices/$2" 2>/dev/null)" = "$1" ] || links_new=1
+  ln -sfn "$1" "$devices/$2"
+}
+link "$drives/p" p:
+link "$drives/q" q:
+link /proc y:
 remove_links() { rm -f "$devices/p:" "$devices/q:" "$devices/y:"; }
 trap remove_links EXIT
 
@@ -53,7 +60,7 @@ for letter in p q; do
   fi
 done
 rm -f "$log.reg"
-if [ $changed -eq 1 ]; then
+if [ $changed -eq 1 ] || [ $links_new -eq 1 ]; then
   wineserver -k </dev/null >/dev/null 2>&1
   wineserver -w </dev/null >/dev/null 2>&1
   if [ $server_was_running -eq 1 ]; then
