@@ -76,8 +76,10 @@ bool BuildPackage(const std::vector<PackInput>& entries, const PackOptions& opti
   std::vector<uint8_t> directory(entries.size() * kPackageEntrySize, 0);
   for (size_t i = 0; i < entries.size(); ++i) {
     std::vector<uint8_t> stored;
+    if (options.onEntry) options.onEntry(entries[i], false);
     if (!StoreEntry(entries[i], options.effort, &stored, &directory[i * kPackageEntrySize], error))
       return false;
+    if (options.onEntry) options.onEntry(entries[i], true);
     package.insert(package.end(), stored.begin(), stored.end());
     package.resize((package.size() + kPackageAlignment - 1) & ~size_t{kPackageAlignment - 1}, 0);
     if (ExceedsU32(package.size())) {

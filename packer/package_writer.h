@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct PackInput {
 struct PackOptions {
   bool compressDirectory = true;
   CompressEffort effort = CompressEffort::kBest;
+  // Told before (`done` false) and after (`done` true) each entry is stored:
+  // a large entry takes a while, and a progress display can follow it.
+  std::function<void(const PackInput& entry, bool done)> onEntry;
 };
 
 // Builds a complete package: header, each entry's stored bytes at a multiple

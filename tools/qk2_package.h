@@ -44,8 +44,8 @@ bool ReadPackInput(const std::string& path, PackInput* input);
 // terminal: small packs finish before a bar could say anything.
 bool PackingTakesAWhile(uint64_t bytes);
 
-// The package of `inputs` (consumed), byte for byte what BuildPackage makes
-// of the same list, built one entry at a time with `progress` told before
-// and after each. False with a message as BuildPackage.
+// The package of `inputs` (consumed), as BuildPackage makes it, with
+// `progress` (may be null) told before and after each entry. False with a
+// message as BuildPackage.
 bool AssemblePackage(std::vector<PackInput> inputs, const PackOptions& options,
                      PackProgress* progress, std::vector<uint8_t>* out, std::string* error);
