@@ -1,63 +1,36 @@
 // Decoding speed of the package stream format next to zlib's inflate and
-// LZ4's safe decoder, on one corpus compressed three ways.
-//
-// The corpus (about 40 MiB) is taken deterministically from files a Debian
-// machine carries, in sorted path order, each file limited to its first MiB:
-//   programs     /usr/bin                                        16 MiB
-//   text         /usr/share/common-licenses, /usr/share/doc (not .gz),
-//                then /usr/share/perl5 and /usr/include if short   16 MiB
-//   compressed   .gz files of /usr/share/doc and /usr/share/man   8 MiB
-// Whole files are concatenated into blocks of about 1 MiB, the size of a
-// package entry; every block is compressed on its own by our encoder, by
-// zlib at level 9 and by LZ4 HC at its highest level.
+// LZ4's safe decoder, on the corpus of bench_corpus.h (about 40 MiB in
+// blocks of about 1 MiB, the size of a package entry) compressed three ways:
+// by our encoder at its default level, by zlib at level 9 and by LZ4 HC at
+// its highest level.
 //
 // Run: decode_bench [--benchmark_repetitions=N ...]. After Google
 // Benchmark's own table it prints MB/s of each decoder per category, the
-// speed ratios ours/zlib and ours/lz4, and the compressed sizes.
+// speed ratios ours/zlib and ours/lz4, and the compressed sizes. A second
+// figure for ours counts blocks as the package writer stores them: a block
+// whose stream does not shrink it is kept as it is, and extraction copies
+// it instead of expanding it (here: one memcpy).
 #include <benchmark/benchmark.h>
 #include <lz4.h>
 #include <lz4hc.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench_corpus.h"
 #include "package/decompress.h"
 #include "packer/compress.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
-constexpr size_t kMiB = size_t{1} << 20;
-constexpr size_t kBlockSize = kMiB;
-constexpr size_t kFilePart = kMiB;
-
-struct Category {
-  const char* name;
-  std::vector<const char*> roots;
-  bool compressedFiles;  // only .gz files, or only files that are not .gz
-  size_t quota;
-};
-
-const std::vector<Category>& Categories() {
-  static const std::vector<Category> categories = {
-      {"programs", {"/usr/bin"}, false, 16 * kMiB},
-      {"text",
-       {"/usr/share/common-licenses", "/usr/share/doc", "/usr/share/perl5", "/usr/include"},
-       false,
-       16 * kMiB},
-      {"compressed", {"/usr/share/doc", "/usr/share/man"}, true, 8 * kMiB},
-  };
-  return categories;
-}
+using bench::kBlockSize;
 
 struct Block {
   size_t category;
@@ -70,28 +43,6 @@ struct Block {
 struct Corpus {
   std::vector<Block> blocks;
 };
-
-std::vector<std::string> SortedFiles(const char* root, bool compressedFiles) {
-  std::vector<std::string> files;
-  std::error_code error;
-  fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, error);
-  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_symlink() || !it->is_regular_file()) continue;
-    const std::string path = it->path().string();
-    const bool gz = path.size() > 3 && path.compare(path.size() - 3, 3, ".gz") == 0;
-    if (gz == compressedFiles) files.push_back(path);
-  }
-  std::sort(files.begin(), files.end());
-  return files;
-}
-
-std::vector<uint8_t> ReadPart(const std::string& path, size_t limit) {
-  std::ifstream in(path, std::ios::binary);
-  std::vector<uint8_t> bytes(limit);
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(limit));
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
-}
 
 void Fail(const char* what) {
   std::fprintf(stderr, "decode_bench: %s\n", what);
@@ -138,28 +89,8 @@ void CompressBlockThreeWays(Block& block) {
 
 Corpus BuildCorpus() {
   Corpus corpus;
-  const std::vector<Category>& categories = Categories();
-  for (size_t c = 0; c < categories.size(); ++c) {
-    const Category& category = categories[c];
-    size_t taken = 0;
-    Block block{c, {}, {}, {}, {}};
-    auto close = [&]() {
-      if (!block.original.empty()) corpus.blocks.push_back(std::move(block));
-      block = Block{c, {}, {}, {}, {}};
-    };
-    for (const char* root : category.roots) {
-      for (const std::string& path : SortedFiles(root, category.compressedFiles)) {
-        if (taken >= category.quota) break;
-        std::vector<uint8_t> part = ReadPart(path, std::min(kFilePart, category.quota - taken));
-        if (part.empty()) continue;
-        if (block.original.size() + part.size() > kBlockSize) close();
-        block.original.insert(block.original.end(), part.begin(), part.end());
-        taken += part.size();
-      }
-    }
-    close();
-  }
-  if (corpus.blocks.empty()) Fail("no corpus files found");
+  for (bench::RawBlock& raw : bench::BuildRawCorpus())
+    corpus.blocks.push_back(Block{raw.category, std::move(raw.bytes), {}, {}, {}});
   for (Block& block : corpus.blocks) CompressBlockThreeWays(block);
   return corpus;
 }
@@ -187,6 +118,32 @@ void BM_Ours(benchmark::State& state) {
   for (auto _ : state) {
     for (const Block& block : corpus.blocks) {
       if (!Selected(block, state.range(0))) continue;
+      u32 written = 0;
+      if (!DecompressBlock(out.data(), static_cast<u32>(block.original.size()), block.ours.data(),
+                           static_cast<u32>(block.ours.size()), &written, nullptr) ||
+          written != block.original.size()) {
+        state.SkipWithError("decode failed");
+        return;
+      }
+    }
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(SelectedBytes(state.range(0))));
+}
+
+// As the package stores the blocks: a stream that does not shrink its block
+// is not used, and the stored bytes are copied instead.
+void BM_OursStored(benchmark::State& state) {
+  const Corpus& corpus = GetCorpus();
+  std::vector<uint8_t> out(kBlockSize);
+  for (auto _ : state) {
+    for (const Block& block : corpus.blocks) {
+      if (!Selected(block, state.range(0))) continue;
+      if (!CompressionPays(block.ours.size(), block.original.size())) {
+        std::memcpy(out.data(), block.original.data(), block.original.size());
+        continue;
+      }
       u32 written = 0;
       if (!DecompressBlock(out.data(), static_cast<u32>(block.original.size()), block.ours.data(),
                            static_cast<u32>(block.ours.size()), &written, nullptr) ||
@@ -252,12 +209,14 @@ void BM_Lz4(benchmark::State& state) {
 }
 
 BENCHMARK(BM_Ours)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
+BENCHMARK(BM_OursStored)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Zlib)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_Lz4)->DenseRange(0, 3)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
 // Keeps bytes per second of every benchmark (the median when repeated).
 class SpeedRecorder : public benchmark::ConsoleReporter {
  public:
+  SpeedRecorder() : benchmark::ConsoleReporter(OO_Tabular) {}
   void ReportRuns(const std::vector<Run>& runs) override {
     benchmark::ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
@@ -282,22 +241,75 @@ class SpeedRecorder : public benchmark::ConsoleReporter {
   std::map<std::string, bool> medians_;
 };
 
+// Seconds for one pass of `decode` over every block, as the median of
+// `passes` passes taken in turn with the other decoders, so that a change of
+// load on the machine weighs on all of them alike.
+std::vector<double> InterleavedSeconds(int passes) {
+  const Corpus& corpus = GetCorpus();
+  std::vector<uint8_t> out(kBlockSize);
+  z_stream stream{};
+  if (inflateInit(&stream) != Z_OK) Fail("inflateInit failed");
+  std::vector<std::vector<double>> times(2);
+  for (int pass = 0; pass < passes; ++pass) {
+    for (int decoder = 0; decoder < 2; ++decoder) {
+      const auto start = std::chrono::steady_clock::now();
+      for (const Block& block : corpus.blocks) {
+        if (decoder == 0) {
+          u32 written = 0;
+          if (!DecompressBlock(out.data(), static_cast<u32>(block.original.size()),
+                               block.ours.data(), static_cast<u32>(block.ours.size()), &written,
+                               nullptr))
+            Fail("decode failed");
+        } else {
+          inflateReset(&stream);
+          stream.next_in = const_cast<Bytef*>(block.zlib.data());
+          stream.avail_in = static_cast<uInt>(block.zlib.size());
+          stream.next_out = out.data();
+          stream.avail_out = static_cast<uInt>(block.original.size());
+          if (inflate(&stream, Z_FINISH) != Z_STREAM_END) Fail("inflate failed");
+        }
+      }
+      benchmark::DoNotOptimize(out.data());
+      times[static_cast<size_t>(decoder)].push_back(
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+  }
+  inflateEnd(&stream);
+  std::vector<double> medians;
+  for (std::vector<double>& t : times) {
+    std::sort(t.begin(), t.end());
+    medians.push_back(t[t.size() / 2]);
+  }
+  return medians;
+}
+
 void PrintSummary(const SpeedRecorder& recorder) {
   const Corpus& corpus = GetCorpus();
-  const std::vector<Category>& categories = Categories();
-  std::printf("\nDecoding speed, MB/s (1 MB = 10^6 bytes of output)\n");
-  std::printf("%-12s %9s %9s %9s %10s %10s\n", "blocks", "ours", "zlib", "lz4", "ours/zlib",
-              "ours/lz4");
+  const std::vector<bench::Category>& categories = bench::Categories();
+  std::printf("\nDecoding speed, MB/s (1 MB = 10^6 bytes of output); \"stored\": blocks as the\n"
+              "package keeps them, copied when our stream does not shrink them\n");
+  std::printf("%-12s %9s %9s %9s %9s %10s %12s %10s\n", "blocks", "ours", "stored", "zlib", "lz4",
+              "ours/zlib", "stored/zlib", "ours/lz4");
   for (int selection = 0; selection <= static_cast<int>(categories.size()); ++selection) {
     const std::string arg = "/" + std::to_string(selection);
     const double ours = recorder.Speed("BM_Ours" + arg);
+    const double stored = recorder.Speed("BM_OursStored" + arg);
     const double zlib = recorder.Speed("BM_Zlib" + arg);
     const double lz4 = recorder.Speed("BM_Lz4" + arg);
     if (ours == 0.0 && zlib == 0.0 && lz4 == 0.0) continue;
-    std::printf("%-12s %9.0f %9.0f %9.0f %10.2f %10.2f\n",
+    std::printf("%-12s %9.0f %9.0f %9.0f %9.0f %10.2f %12.2f %10.2f\n",
                 selection == 0 ? "all" : categories[static_cast<size_t>(selection - 1)].name, ours,
-                zlib, lz4, zlib > 0 ? ours / zlib : 0.0, lz4 > 0 ? ours / lz4 : 0.0);
+                stored, zlib, lz4, zlib > 0 ? ours / zlib : 0.0, zlib > 0 ? stored / zlib : 0.0,
+                lz4 > 0 ? ours / lz4 : 0.0);
   }
+  constexpr int kPasses = 15;
+  const std::vector<double> seconds = InterleavedSeconds(kPasses);
+  size_t total = 0;
+  for (const Block& block : corpus.blocks) total += block.original.size();
+  std::printf("interleaved, all blocks, median of %d passes: ours %.0f MB/s, zlib %.0f MB/s, "
+              "ours/zlib %.2f\n",
+              kPasses, static_cast<double>(total) / seconds[0] / 1e6,
+              static_cast<double>(total) / seconds[1] / 1e6, seconds[1] / seconds[0]);
 
   std::printf("\nCompressed sizes, bytes (percent of the original)\n");
   std::printf("%-12s %7s %10s %20s %20s %20s\n", "blocks", "count", "original", "ours", "zlib -9",

@@ -18,15 +18,21 @@
 //             | 00000 B = 27 + B
 //
 // Two loops share the work.
-// - The fast loop runs while a round cannot reach either end (it needs 48
-//   bytes of stream and 320 bytes of room ahead). A round takes the run of
-//   literals up to the next 0 bit of the current control word in one copy,
-//   then the match after it whole: it reads the match's bits at once from a
-//   64-bit view of this word's unread bits followed by the next word, which
-//   it finds by knowing which data bytes come before the bit that needs it.
-//   Its copies write whole 16- or 8-byte units and may run up to 31 bytes
-//   past the bytes they produce; those lie within the destination and are
-//   overwritten by the codes that follow.
+// - The fast loop runs while a round cannot reach either end (it needs 80
+//   bytes of stream and 320 bytes of room ahead). It keeps the unread bits
+//   of the current control word and all 32 of the next one in a 64-bit
+//   buffer, so that every code is decoded from one register, whichever
+//   word its bits lie in. The next word's place is known before its first
+//   bit is due: when a word is loaded, a table walk over its bits (8 at a
+//   time, carrying the state of a code that runs over from the word before)
+//   counts the data bytes that its codes read before the word after it is
+//   needed, which is where that one stands. A round takes the run of
+//   literals up to the next 0 bit within the current word (counting leading
+//   ones) in one copy, then the match after it whole from one table lookup
+//   on its first 13 bits, or two for the longest codes. Its copies write
+//   whole 16- or 8-byte units and may write up to 32 bytes past the bytes
+//   they produce; those lie within the destination and are overwritten by
+//   the codes that follow.
 // - The checked loop takes the last codes near either end one bit at a time
 //   and tests every read and write. Its control word lives in one variable
 //   that holds the unread bits at the top, then one marker bit, then zeros:
@@ -58,47 +64,202 @@ enum : u32 {
   kEndValue = 2303,  // v of the two-byte form that ends the stream
   // A control word whose bits are all spent: only the marker bit is left.
   kMarkerOnly = 0x80000000u,
-  // What a fast round may touch. Input: a control word (4), a literal run of
-  // at most 32 bytes read as two 16-byte units, then eight bytes looked at
-  // for the match (its data bytes and the next control word): 44. Output:
-  // the literal units (32 from the round's start) and a match of up to 282
-  // bytes written in units of up to 16 (288): 31 + 288 = 319.
-  kFastInputSlack = 48,
+  // What a fast round may touch. Input: the literal run's two 16-byte units
+  // from the round's start (the run is at most 32 bytes), the match's data
+  // bytes, which may stand after the next control word (6), and the word
+  // after that, loaded when the current one is spent: it stands at most 36
+  // bytes after the next word, which stands at most 32 data bytes (one per
+  // unread bit) after the read position, so at most 32 + 2 + 36 + 4 = 74
+  // bytes from the round's start. Output: the literal units (32 from the
+  // round's start), then a match at most 32 bytes in, of up to 282 bytes
+  // written in 16-byte units (288): 32 + 288 = 320.
+  kFastInputSlack = 80,
   kFastOutputSlack = 320,
 };
 
+// The walk that finds where the next control word stands. Its state is the
+// point reached inside a code when a word ends; a data byte counts for the
+// word in which the bit just before it lies (for a literal, its 1 bit).
+enum : u32 {
+  kScanStart,        // at the first bit of a code
+  kScanMatch,        // after 0
+  kScanTwoByte,      // after 01: E is next
+  kScanSkip1,        // 1 to 4 bits left of the code (X bits, length bits)
+  kScanSkip4 = kScanSkip1 + 3,
+  kScanPrefix0,      // after 00 and 0 to 3 zeros of the distance prefix
+  kScanPrefix3 = kScanPrefix0 + 3,
+  kScanLow1,         // 1 to 4 low distance bits left, then the length code
+  kScanLow4 = kScanLow1 + 3,
+  kScanLength0,      // 0 to 4 zeros of the length prefix read
+  kScanLength4 = kScanLength0 + 4,
+  kScanStates
+};
+
+// The state after `bit` in `state`; a data byte read right after the bit
+// adds one to `*bytes`.
+constexpr u32 ScanStep(u32 state, u32 bit, u32* bytes) {
+  if (state == kScanStart) {
+    if (bit) ++*bytes;
+    return bit ? kScanStart : kScanMatch;
+  }
+  if (state == kScanMatch) return bit ? kScanTwoByte : kScanPrefix0;
+  if (state == kScanTwoByte) {
+    ++*bytes;
+    return bit ? kScanSkip1 + 2 : kScanStart;
+  }
+  if (state >= kScanSkip1 && state <= kScanSkip4) return state == kScanSkip1 ? kScanStart : state - 1;
+  if (state >= kScanPrefix0 && state <= kScanPrefix3) {
+    const u32 zeros = state - kScanPrefix0;  // before this bit
+    if (bit) {
+      ++*bytes;
+      return kScanLow1 + (zeros == 0 ? 0 : zeros - 1);  // 1, 1, 2, 3 low bits
+    }
+    if (zeros == 3) {
+      ++*bytes;
+      return kScanLow4;
+    }
+    return state + 1;
+  }
+  if (state >= kScanLow1 && state <= kScanLow4) return state == kScanLow1 ? kScanLength0 : state - 1;
+  const u32 zeros = state - kScanLength0;  // length prefix, before this bit
+  if (bit) {
+    const u32 extra = zeros < 2 ? 0 : zeros == 2 ? 1 : zeros == 3 ? 2 : 4;
+    return extra == 0 ? kScanStart : kScanSkip1 + extra - 1;
+  }
+  if (zeros == 4) {
+    ++*bytes;  // the length byte
+    return kScanStart;
+  }
+  return state + 1;
+}
+
+// For every state and byte of control bits (first bit at the top): the
+// state after the eight bits in the low byte, the data bytes read in the
+// high byte.
+struct ScanTable {
+  u16 entry[kScanStates][256];
+};
+
+void FillScanTable(ScanTable* table) {
+  for (u32 state = 0; state < kScanStates; ++state) {
+    for (u32 bits = 0; bits < 256; ++bits) {
+      u32 now = state, bytes = 0;
+      for (u32 n = 8; n != 0; --n) now = ScanStep(now, (bits >> (n - 1)) & 1u, &bytes);
+      table->entry[state][bits] = (u16)(now | (bytes << 8));
+    }
+  }
+}
+
+// The fast loop decodes a match with one table lookup on the 12 bits after
+// its leading 0, which hold nine codes in ten whole. An entry gives the
+// control bits used, how far the distance byte is shifted and what is added
+// to it for the distance, and the length: 2 for the two-byte form, 3 to 26,
+// or 27 to which the length byte is added. When the length code runs past
+// the 12 bits, the entry covers the distance code only and a second lookup
+// takes the nine bits after it, which hold every length code.
+enum : u32 {
+  kMatchUsedMask = 31u,        // bits 0-4: control bits used, the leading 0 included
+  kMatchLengthByte = 1u << 5,  // the length byte is added
+  kMatchWide = 1u << 6,        // the wide two-byte form, which holds the end code
+  kMatchWhole = 1u << 7,       // the length code is in the entry too
+  kMatchShiftAt = 8,           // bits 8-10: the distance byte's shift
+  kMatchLengthAt = 11,         // bits 11-15: the length (27 before the length byte)
+  kMatchAddAt = 16,            // bits 16-28: added to the shifted distance byte
+};
+
+// The length code at the top of `code` (`width` bits): its entry bits (used
+// bits and length, kMatchLengthByte), or 0 when it does not fit.
+constexpr u32 LengthPart(u32 code, u32 width) {
+  u32 zeros = 0;
+  while (zeros < 5 && zeros < width && !((code >> (width - 1 - zeros)) & 1u)) ++zeros;
+  if (zeros == 5) return 5u | kMatchLengthByte | (27u << kMatchLengthAt);
+  const u32 extraBits = zeros < 2 ? 0 : zeros == 2 ? 1 : zeros == 3 ? 2 : 4;
+  const u32 used = zeros + 1 + extraBits;
+  if (used > width) return 0;
+  const u32 base = zeros == 0 ? 3 : zeros == 1 ? 4 : zeros == 2 ? 5 : zeros == 3 ? 7 : 11;
+  const u32 extra = (code >> (width - used)) & ((1u << extraBits) - 1u);
+  return used | ((base + extra) << kMatchLengthAt);
+}
+
+constexpr u32 MatchEntry(u32 index) {  // the 12 bits after the leading 0
+  if (index & 0x800u) {  // 01: the two-byte form
+    if (!(index & 0x400u)) return 3u | kMatchWhole | (2u << kMatchLengthAt) | (1u << kMatchAddAt);
+    const u32 x = (index >> 7) & 7u;
+    return 6u | kMatchWhole | kMatchWide | (3u << kMatchShiftAt) | (2u << kMatchLengthAt) |
+           ((257u + x) << kMatchAddAt);
+  }
+  const u32 code = index & 0x7FFu;  // after 00: the distance code, at most 8 bits
+  u32 zeros = 0;
+  while (zeros < 4 && !((code >> (10 - zeros)) & 1u)) ++zeros;
+  const u32 prefix = zeros < 4 ? zeros + 1 : 4;
+  const u32 lowBits = zeros == 0 ? 1 : zeros;
+  const u32 distanceBits = prefix + lowBits;
+  const u32 low = (code >> (11 - distanceBits)) & ((1u << lowBits) - 1u);
+  const u32 base = zeros == 0 ? 0 : 256u << zeros;
+  const u32 head = (2 + distanceBits) | (lowBits << kMatchShiftAt) | ((base + low + 1) << kMatchAddAt);
+  const u32 rest = 11 - distanceBits;
+  const u32 length = LengthPart(code & ((1u << rest) - 1u), rest);
+  if (length == 0) return head;
+  return (head + (length & kMatchUsedMask)) | kMatchWhole | (length & ~kMatchUsedMask);
+}
+
+struct MatchTables {
+  u32 match[4096];
+  u16 length[512];  // the nine bits after the distance code
+};
+
+void FillMatchTables(MatchTables* tables) {
+  for (u32 i = 0; i < 4096; ++i) tables->match[i] = MatchEntry(i);
+  for (u32 i = 0; i < 512; ++i) tables->length[i] = (u16)LengthPart(i, 9);
+}
+
+// The tables are built on the first call rather than stored: about 28 KB
+// that the updater's executable would otherwise carry, for a few
+// microseconds once. Zero-initialised storage costs no file space. The
+// updater has one thread; a program that decodes on several must make its
+// first call before starting them.
+ScanTable scanTable;
+MatchTables matchTables;
+int tablesBuilt;
+
+void BuildTablesOnce() {
+  if (tablesBuilt) return;
+  FillScanTable(&scanTable);
+  FillMatchTables(&matchTables);
+  tablesBuilt = 1;
+}
+
 // Offset base and number of low bits of the five distance classes, by the
-// number of zero prefix bits (0 to 4). The fast loop computes both: the base
-// is ((1 << zeros) >> 1) * 512 and the low bits max(zeros, 1).
+// number of zero prefix bits (0 to 4), for the checked loop.
 const u32 kDistanceBase[5] = {0, 512, 1024, 2048, 4096};
 const u32 kDistanceLowBits[5] = {1, 1, 2, 3, 4};
 // Extra bits and base of the six length classes, by the number of zero
 // prefix bits (0 to 5; class 5 takes a byte instead of extra bits).
 const u32 kLengthExtraBits[6] = {0, 0, 1, 2, 4, 0};
 const u32 kLengthBase[6] = {3, 4, 5, 7, 11, 27};
-// The same two packed into one constant each, a nibble or a byte per class,
-// so that the fast loop shifts instead of loading.
-const u32 kLengthExtraBitsPacked = 0x042100u;
-const u64 kLengthBasePacked = 0x1B0B07050403ull;
 
 DECODE_FORCE_INLINE u32 ReadLE32(const u8* p) {
   return (u32)p[0] | ((u32)p[1] << 8) | ((u32)p[2] << 16) | ((u32)p[3] << 24);
 }
 
-DECODE_FORCE_INLINE u64 ReadLE64(const u8* p) {
-  return (u64)ReadLE32(p) | ((u64)ReadLE32(p + 4) << 32);
+// Unaligned copies; every byte is read before any is written. Without
+// 16-byte registers they go through two 8-byte values: a plain memcpy of 16
+// bytes then becomes a string move when the updater is built for size,
+// which costs more than the rest of a round.
+DECODE_FORCE_INLINE void Copy8(u8* to, const u8* from) {
+  u64 a;
+  memcpy(&a, from, 8);
+  memcpy(to, &a, 8);
 }
-
-DECODE_FORCE_INLINE void Copy8(u8* to, const u8* from) { memcpy(to, from, 8); }
-DECODE_FORCE_INLINE void Copy16(u8* to, const u8* from) { memcpy(to, from, 16); }
-
-DECODE_FORCE_INLINE u32 LeadingZeros(u32 v) {  // v != 0
-#if defined(__GNUC__) || defined(__clang__)
-  return (u32)__builtin_clz(v);
+DECODE_FORCE_INLINE void Copy16(u8* to, const u8* from) {
+#if defined(__SSE2__)
+  memcpy(to, from, 16);
 #else
-  u32 n = 0;
-  while (!(v & 0x80000000u)) { v <<= 1; ++n; }
-  return n;
+  u64 a, b;
+  memcpy(&a, from, 8);
+  memcpy(&b, from + 8, 8);
+  memcpy(to, &a, 8);
+  memcpy(to + 8, &b, 8);
 #endif
 }
 
@@ -153,16 +314,22 @@ DECODE_FORCE_INLINE void CopyMatch(u8* op, u32 distance, u32 length) {
 }
 
 // The same copy for the fast loop, which has room past the match: at
-// distances of 8 and more it writes whole units of 16 or 8 bytes, each read
-// from bytes already final, and may write up to 15 bytes past the match.
+// distances of 16 and more it writes two 16-byte units, and more when the
+// match is longer than 32 bytes; at distances of 8 to 15 units of 8; each
+// unit is read from bytes already final. It may write up to 31 bytes past
+// the match.
 DECODE_FORCE_INLINE void CopyMatchWide(u8* op, u32 distance, u32 length) {
   const u8* from = op - distance;
-  if (distance >= 16) {
-    u32 done = 0;
-    do {
-      Copy16(op + done, from + done);
-      done += 16;
-    } while (done < length);
+  if (DECODE_LIKELY(distance >= 16)) {
+    Copy16(op, from);
+    Copy16(op + 16, from + 16);
+    if (DECODE_UNLIKELY(length > 32)) {
+      u32 done = 32;
+      do {
+        Copy16(op + done, from + done);
+        done += 16;
+      } while (done < length);
+    }
   } else if (distance >= 8) {
     u32 done = 0;
     do {
@@ -172,6 +339,24 @@ DECODE_FORCE_INLINE void CopyMatchWide(u8* op, u32 distance, u32 length) {
   } else {
     CopyMatch(op, distance, length);
   }
+}
+
+// Counts the data bytes that the codes of control word `word` read before
+// the word after it is needed, starting from state `*state`, which it
+// advances to the state at that word's first bit.
+DECODE_FORCE_INLINE u32 ScanWord(u32 word, u32* state) {
+  // A word of 32 literals, the common word of data that hardly compresses.
+  if (word == 0xFFFFFFFFu && *state == kScanStart) return 32;
+  u32 entry = scanTable.entry[*state][word >> 24];
+  u32 bytes = entry >> 8;
+  entry = scanTable.entry[entry & 0xFFu][(word >> 16) & 0xFFu];
+  bytes += entry >> 8;
+  entry = scanTable.entry[entry & 0xFFu][(word >> 8) & 0xFFu];
+  bytes += entry >> 8;
+  entry = scanTable.entry[entry & 0xFFu][word & 0xFFu];
+  bytes += entry >> 8;
+  *state = entry & 0xFFu;
+  return bytes;
 }
 
 }  // namespace
@@ -221,6 +406,7 @@ DECODE_FORCE_INLINE void CopyMatchWide(u8* op, u32 distance, u32 length) {
 int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceLength,
                     u32* written, u32* consumed) {
   if (source == NULL || (destination == NULL && capacity != 0)) return 0;
+  BuildTablesOnce();
 
   const u8* ip = source;
   const u8* const sourceEnd = source + sourceLength;
@@ -232,93 +418,89 @@ int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceL
   if (sourceLength > kFastInputSlack && capacity > kFastOutputSlack) {
     const u8* const sourceLimit = sourceEnd - kFastInputSlack;
     u8* const destinationLimit = destinationEnd - kFastOutputSlack;
-    // The fast loop keeps the unread bits of the control word at the top of
-    // `word` (zeros below them) and their number in `unread`, 0 to 31
-    // between rounds; it hands back the one-variable form when it ends.
-    u32 word = 0, unread = 0;
-    while (DECODE_LIKELY(ip <= sourceLimit && op <= destinationLimit)) {
-      // A spent word is replaced first: the round's first bit is due.
-      const u32 fresh = unread == 0;
-      word = fresh ? ReadLE32(ip) : word;
-      ip += fresh << 2;
-      unread = fresh ? 32 : unread;
+    // `bits` holds, from the top, the unread bits of the current word and
+    // the 32 bits of the next one, which stands at `next`; `available`
+    // counts them (33 to 64 between rounds). `after` is where the word after
+    // the next one stands, and `scan` the walk's state at its first bit.
+    // A data byte at `ip` or later lies after the next word once every byte
+    // before that word has been read, that is once `ip` reaches `next`; the
+    // word is stepped over when the current word is spent.
+    u32 scan = kScanStart;
+    const u32 first = ReadLE32(ip);
+    ip += 4;
+    const u8* next = ip + ScanWord(first, &scan);
+    const u32 second = ReadLE32(next);
+    const u8* after = next + 4 + ScanWord(second, &scan);
+    u64 bits = ((u64)first << 32) | second;
+    u32 available = 64;
 
-      // The literals up to the next 0 bit of this word.
-      const u32 run = LeadingZeros(~word | 1u) + (word == 0xFFFFFFFFu);  // 0 to 32
+// The current word is spent: the next one takes its place and the one after
+// it is loaded below its bits. Every data byte before it has been read.
+#define DECODE_NEXT_WORD()                              \
+  do {                                                  \
+    const u32 loaded_ = ReadLE32(after);                \
+    ip += 4;                                            \
+    bits |= (u64)loaded_ << (32 - available);           \
+    available += 32;                                    \
+    next = after;                                       \
+    after += 4 + ScanWord(loaded_, &scan);              \
+  } while (0)
+
+    while (DECODE_LIKELY(ip <= sourceLimit && op <= destinationLimit)) {
+      // The literals up to the next 0 bit of the current word: a 1 planted
+      // in the inverted bits just after the word's last one stops the count.
+      const u32 run = LeadingZeros64(~bits | ((u64)1 << (95 - available)));
       Copy16(op, ip);
-      if (DECODE_UNLIKELY(run > 16)) Copy16(op + 16, ip + 16);
+      Copy16(op + 16, ip + 16);
       op += run;
       ip += run;
-      unread -= run;
-      if (DECODE_UNLIKELY(unread == 0)) continue;
-      word <<= run;  // run < 32 here
+      bits <<= run;
+      available -= run;
+      if (DECODE_UNLIKELY(available == 32)) {
+        DECODE_NEXT_WORD();
+        continue;
+      }
 
-      // A match follows (01 or 00). Its bits may run into the next control
-      // word, which then stands after the data bytes read before the bit that
-      // needs it. Only the first data byte can come before it, and does when
-      // the bits ahead of that byte lie in this word: a parse that runs out
-      // of unread bits always counts more bits ahead than there are. Both
-      // places of the next word are loaded before that is known, and the
-      // usual case is taken as a branch: it keeps the word's place off the
-      // round's chain of dependent steps.
-      const u64 bytes = ReadLE64(ip);
-      const u32 zerosHere = LeadingZeros((word << 2) | 0x08000000u);
-      const u32 prefixHere = zerosHere + (zerosHere < 4);
-      const u32 twoByte = (word >> 30) & 1u;
-      const u32 ahead = 2 + prefixHere - ((prefixHere - 1) & (0u - twoByte));
-      u32 next, first;
-      if (DECODE_LIKELY(ahead <= unread)) {
-        next = (u32)(bytes >> 8);
-        first = (u32)bytes & 0xFFu;
-      } else {
-        next = (u32)bytes;
-        first = (u32)(bytes >> 32) & 0xFFu;
+      // A match: 01 or 00, at most 19 bits, all in `bits`. Its data bytes
+      // are read from the current place, past the next word when every byte
+      // before it has been read.
+      const u8* const at0 = ip + ((u32)(ip >= next) << 2);
+      const u8* const at1 = ip + 1 + ((u32)(ip + 1 >= next) << 2);
+      const u32 byte0 = *at0;
+      const u32 byte1 = *at1;
+      const u32 entry = matchTables.match[(u32)(bits >> 51)];
+      u32 used = entry & kMatchUsedMask;
+      u32 lengthPart = entry;
+      if (DECODE_UNLIKELY(!(entry & kMatchWhole))) {
+        lengthPart = matchTables.length[(u32)((bits << used) >> 55)];
+        used += lengthPart & kMatchUsedMask;
       }
-      // The match's bits from the top: this word's unread bits, then the next.
-      const u64 view = ((u64)word << 32) | ((u64)next << (32 - unread));
-      u32 used, distance, length, lengthByte = 0;
-      if (view & ((u64)1 << 62)) {
-        const u32 wide = (u32)(view >> 61) & 1u;
-        used = 3 + 3 * wide;
-        distance = first + 1;
-        if (wide) {
-          distance = (first << 3) + ((u32)(view >> 58) & 7u) + 256;
-          if (distance == kEndValue) {
-            ip += 1 + ((u32)(used > unread) << 2);
-            goto finished;
-          }
-          distance += 1;
-        }
-        length = 2;
-      } else {
-        u64 rest = view << 2;
-        const u32 zeros = LeadingZeros64(rest | ((u64)1 << 59));  // 0 to 4
-        const u32 prefix = zeros + (zeros < 4);
-        const u32 lowBits = zeros + (zeros == 0);
-        rest <<= prefix;
-        const u32 low = (u32)(rest >> (64 - lowBits));
-        rest <<= lowBits;
-        const u32 lengthClass = LeadingZeros64(rest | ((u64)1 << 58));  // 0 to 5
-        const u32 lengthPrefix = lengthClass + (lengthClass < 5);
-        const u32 extraBits = (kLengthExtraBitsPacked >> (lengthClass << 2)) & 15u;
-        rest <<= lengthPrefix;
-        used = 2 + prefix + lowBits + lengthPrefix + extraBits;
-        distance = (((1u << zeros) >> 1) << 9) + (first << lowBits) + low + 1;
-        length = ((u32)(kLengthBasePacked >> (lengthClass << 3)) & 0xFFu) +
-                 ((u32)(rest >> 60) >> (4 - extraBits));
-        lengthByte = lengthClass == 5;
+      const u32 lengthByte = (lengthPart & kMatchLengthByte) != 0;
+      const u32 distance = (entry >> kMatchAddAt) + (byte0 << ((entry >> kMatchShiftAt) & 7u));
+      const u32 length = ((lengthPart >> kMatchLengthAt) & 31u) + (byte1 & (0u - lengthByte));
+      bits <<= used;
+      available -= used;
+      ip += 1 + lengthByte;
+      if (DECODE_UNLIKELY(distance == kEndValue + 1) && (entry & kMatchWide)) {
+        ip += (u32)(available < 32) << 2;
+        goto finished;
       }
-      const u32 crossed = used > unread;
-      if (lengthByte) length += (u32)(bytes >> ((1 + (crossed << 2)) << 3)) & 0xFFu;
-      ip += 1 + lengthByte + (crossed << 2);
-      word = crossed ? next << ((used - unread) & 31u) : word << used;
-      unread = unread + (crossed << 5) - used;
+      if (available < 32) DECODE_NEXT_WORD();
 
       if (DECODE_UNLIKELY(distance > (size_t)(op - destination))) goto failure;
       CopyMatchWide(op, distance, length);
       op += length;
     }
-    control = unread ? word | (1u << (31 - unread)) : kMarkerOnly;
+#undef DECODE_NEXT_WORD
+    // Back to the one-variable form. A current word of which nothing is read
+    // is read again by the checked loop.
+    const u32 unread = available - 32;  // 1 to 32
+    if (unread == 32) {
+      ip -= 4;
+      control = kMarkerOnly;
+    } else {
+      control = ((u32)(bits >> 32) & ~(0xFFFFFFFFu >> unread)) | (kMarkerOnly >> unread);
+    }
   }
 
   // Checked loop: one code at a time, every read and write tested.

@@ -10,16 +10,26 @@
 #include <cstdint>
 #include <vector>
 
-// How hard the match finder searches. kFast is meant for tests and fuzzing.
+// How the input is parsed into codes.
+// - kBest (the default): an optimal parse. Every length of every match the
+//   binary-tree match finder reports (the nearest distance for each length
+//   within the 8 KiB window, 64 steps a search) and the nearest two-byte
+//   match are priced in exact bits, and the cheapest path is written; only a
+//   match of the longest length, 282 bytes, is taken without pricing the
+//   positions it covers.
+// - kNormal: the same parse with 16 steps a search, taking any match of 64
+//   bytes or more as it is.
+// - kFast, the fast level (-1): a lazy parse over hash chains, several times
+//   faster and a few percent larger; meant for tests, fuzzing and drafts.
 enum class CompressEffort { kFast, kNormal, kBest };
 
 // Compresses `size` bytes at `data` (may be null when `size` is 0) into one
 // complete stream that ends with the end code. Every stream expands, through
 // DecompressBlock, to exactly the input and consumes exactly its own bytes.
-// The input is parsed lazily over hash chains reaching back 8192 bytes, with
-// the two-byte match form where it is cheaper than two literals.
 // The result may be larger than the input (incompressible data costs about
-// one bit in eight more, plus five bytes): see CompressionPays.
+// one bit in eight more, plus five bytes): see CompressionPays. Working
+// memory besides the result is fixed: about 2 MiB for kNormal and kBest,
+// under 0.5 MiB for kFast.
 std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size,
                                    CompressEffort effort = CompressEffort::kBest);
 

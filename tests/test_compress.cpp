@@ -1,5 +1,5 @@
 // CompressBlock: round trips through DecompressBlock over many sizes and
-// kinds of data, the exact streams of the worked examples, the form chosen
+// kinds of data, the exact streams of three known inputs, the form chosen
 // at each reach, and CompressionPays.
 #include <gtest/gtest.h>
 
@@ -44,6 +44,7 @@ void ExpectRoundTrip(const Bytes& input, CompressEffort effort) {
 // Counts of the codes in a valid stream, read with the format's rules.
 struct CodeCounts {
   size_t narrowTwoByte = 0, wideTwoByte = 0, longMatches = 0, farthest = 0;
+  size_t bits = 0;  // of every code but the end code, data bytes counted 8
 };
 
 CodeCounts CountCodes(const Bytes& s) {
@@ -52,6 +53,7 @@ CodeCounts CountCodes(const Bytes& s) {
   uint32_t word = 0;
   int left = 0;
   auto bits = [&](int n) {
+    c.bits += static_cast<size_t>(n);
     uint32_t v = 0;
     for (; n > 0; --n, --left, word <<= 1) {
       if (left == 0) {
@@ -66,10 +68,15 @@ CodeCounts CountCodes(const Bytes& s) {
   for (;;) {
     if (bits(1)) {
       ++ip;
+      c.bits += 8;
     } else if (bits(1)) {
       const uint32_t wide = bits(1), b = s.at(ip++);
+      c.bits += 8;
       const uint32_t v = wide ? b * 8 + bits(3) + 256 : b;
-      if (v == 2303) return c;
+      if (v == 2303) {
+        c.bits -= 14;
+        return c;
+      }
       ++(wide ? c.wideTwoByte : c.narrowTwoByte);
       c.farthest = std::max<size_t>(c.farthest, v + 1);
     } else {
@@ -78,10 +85,12 @@ CodeCounts CountCodes(const Bytes& s) {
       int zeros = 0, cls = 0;
       while (zeros < 4 && !bits(1)) ++zeros;
       const uint32_t b = s.at(ip++);
+      c.bits += 8;
       c.farthest = std::max<size_t>(c.farthest, kBase[zeros] + (b << kLow[zeros]) + bits(kLow[zeros]) + 1);
       while (cls < 5 && !bits(1)) ++cls;
       if (cls == 5) {
         ++ip;  // the length byte
+        c.bits += 8;
       } else {
         bits(kExtra[cls]);
       }
@@ -166,7 +175,109 @@ TEST(CompressRoundTrip, EveryEffort) {
   }
 }
 
-TEST(CompressStreams, WorkedExamplesComeOutByteForByte) {
+// The fewest bits any parse of `in` can take (the end code left out), by
+// trying every distance of every length at every position.
+size_t FewestBits(const Bytes& in) {
+  auto distanceBits = [](size_t d) -> size_t {
+    return d <= 512 ? 10 : d <= 1024 ? 11 : d <= 2048 ? 13 : d <= 4096 ? 15 : 16;
+  };
+  auto lengthBits = [](size_t n) -> size_t {
+    return n == 3 ? 1 : n == 4 ? 2 : n <= 6 ? 4 : n <= 10 ? 6 : n <= 26 ? 9 : 13;
+  };
+  const size_t n = in.size();
+  std::vector<size_t> best(n + 1, SIZE_MAX);
+  best[0] = 0;
+  for (size_t i = 0; i < n; ++i) {
+    auto offer = [&](size_t to, size_t bits) { best[to] = std::min(best[to], best[i] + bits); };
+    offer(i + 1, 9);
+    for (size_t d = 1; d <= std::min<size_t>(i, 8192); ++d) {
+      size_t length = 0;
+      while (i + length < n && length < 282 && in[i + length] == in[i + length - d]) ++length;
+      if (length >= 2 && d <= 2303) offer(i + 2, d <= 256 ? 11 : 14);
+      for (size_t l = 3; l <= length; ++l) offer(i + l, 2 + distanceBits(d) + lengthBits(l));
+    }
+  }
+  return best[n];
+}
+
+TEST(CompressOptimal, TakesTheFewestBitsThereAre) {
+  // Inputs without a match of 282 bytes, where the parse is exact.
+  std::mt19937 rng(31);
+  const std::pair<const char*, std::function<Bytes(size_t)>> kinds[] = {
+      {"words", [&](size_t n) { return Words(rng, n); }},
+      {"records", [&](size_t n) { return Records(rng, n); }},
+      {"period 300", [&](size_t n) { return Periodic(rng, n, 300); }},
+      {"random", [&](size_t n) { return Random(rng, n); }},
+      {"few letters", [&](size_t n) {
+         Bytes b(n);
+         for (uint8_t& v : b) v = static_cast<uint8_t>('a' + rng() % 3);
+         return b;
+       }},
+  };
+  for (const auto& kind : kinds) {
+    for (size_t size : {0, 1, 2, 3, 4, 7, 40, 281, 283, 700, 2400}) {
+      const Bytes input = kind.second(size);
+      SCOPED_TRACE(std::string(kind.first) + ", " + std::to_string(size) + " bytes");
+      const Bytes stream = CompressBlock(input.data(), input.size());
+      EXPECT_EQ(CountCodes(stream).bits, FewestBits(input));
+      ExpectRoundTrip(input, CompressEffort::kBest);
+    }
+  }
+}
+
+TEST(CompressOptimal, NeverLargerThanTheLazyParse) {
+  std::mt19937 rng(77);
+  using Make = std::function<Bytes(size_t)>;
+  const std::pair<const char*, Make> kinds[] = {
+      {"words", [&](size_t n) { return Words(rng, n); }},
+      {"records", [&](size_t n) { return Records(rng, n); }},
+      {"period 7", [&](size_t n) { return Periodic(rng, n, 7); }},
+      {"period 2303", [&](size_t n) { return Periodic(rng, n, 2303); }},
+      {"period 8192", [&](size_t n) { return Periodic(rng, n, 8192); }},
+      {"zeros", [](size_t n) { return Bytes(n, 0); }},
+      {"random", [&](size_t n) { return Random(rng, n); }},
+      {"mixed", [&](size_t n) {
+         Bytes b = Words(rng, n / 3);
+         for (const Bytes& more : {Records(rng, n / 3), Periodic(rng, n - 2 * (n / 3), 1000)})
+           b.insert(b.end(), more.begin(), more.end());
+         return b;
+       }},
+  };
+  for (const auto& kind : kinds) {
+    for (size_t size : {10, 300, 5000, 70000, 150000}) {
+      for (int round = 0; round < 2; ++round) {
+        const Bytes input = kind.second(size);
+        SCOPED_TRACE(std::string(kind.first) + ", " + std::to_string(size) + " bytes");
+        const size_t lazy = CompressBlock(input.data(), input.size(), CompressEffort::kFast).size();
+        for (CompressEffort effort : {CompressEffort::kNormal, CompressEffort::kBest}) {
+          const Bytes stream = CompressBlock(input.data(), input.size(), effort);
+          EXPECT_LE(stream.size(), lazy) << static_cast<int>(effort);
+        }
+        ExpectRoundTrip(input, CompressEffort::kBest);
+      }
+    }
+  }
+}
+
+TEST(CompressRoundTrip, SizesAroundTheWindowAndTheLongestMatch) {
+  // Zeros and a short period give matches of every length up to 282 and past
+  // it; a period of 8192 reaches exactly back to the window's far end.
+  std::mt19937 rng(8);
+  const size_t sizes[] = {0, 1, 2, 3, 280, 281, 282, 283, 284, 285, 563, 564, 565, 566,
+                          2303, 2304, 2305, 8191, 8192, 8193, 8194, 8195, 8474, 8475, 8476,
+                          16384, 16385, 65535, 65536, 65537, 65818, 65819};
+  for (size_t size : sizes) {
+    const Bytes kinds[] = {Bytes(size, 0x11), Periodic(rng, size, 2), Periodic(rng, size, 8192),
+                           Periodic(rng, size, 8193), Words(rng, size)};
+    for (const Bytes& input : kinds) {
+      SCOPED_TRACE(std::to_string(size) + " bytes");
+      for (CompressEffort effort : {CompressEffort::kFast, CompressEffort::kNormal, CompressEffort::kBest})
+        ExpectRoundTrip(input, effort);
+    }
+  }
+}
+
+TEST(CompressStreams, KnownInputsComeOutByteForByte) {
   Bytes forty, fortyStream = {0xFF, 0xFF, 0xFF, 0xFF};
   for (int i = 0; i < 40; ++i) {
     forty.push_back(static_cast<uint8_t>(i * 5));

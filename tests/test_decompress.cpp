@@ -123,7 +123,7 @@ Bytes FortyLiterals(size_t split) {
   return s;
 }
 
-TEST(DecompressWorkedStreams, ExpandToTheirStatedBytes) {
+TEST(DecompressKnownStreams, ExpandToTheirKnownBytes) {
   struct Case {
     const char* name;
     Bytes stream, expected;
@@ -144,7 +144,7 @@ TEST(DecompressWorkedStreams, ExpandToTheirStatedBytes) {
   EXPECT_EQ(abc.bytes(), cases[0].stream);
 }
 
-TEST(DecompressWorkedStreams, SecondControlWordIsNotReadBeforeThe32ndLiteral) {
+TEST(DecompressKnownStreams, SecondControlWordIsNotReadBeforeThe32ndLiteral) {
   // With the word one literal early, a decoder reading it early would accept.
   for (size_t capacity : {size_t{40}, size_t{4096}}) {
     Bytes early = FortyLiterals(31);
@@ -278,6 +278,46 @@ TEST(DecompressControlWords, EveryBoundaryInsideEveryCode) {
       code.second(s, expected);
       ExpectExpands(s.End().bytes(), expected);  // the end code meets every boundary too
     }
+  }
+}
+
+TEST(DecompressControlWords, EveryBoundaryInsideEveryDistanceAndLengthClass) {
+  // Where the next control word stands is found by walking the current
+  // word's bits code by code: a boundary in each bit of each class of both
+  // codes of a long match must put it in the right place.
+  const uint32_t distances[] = {1, 512, 513, 1024, 1025, 2048, 2049, 4096, 4097, 8192};
+  const uint32_t lengths[] = {3, 4, 6, 10, 26, 27, 282};
+  for (uint32_t d : distances) {
+    for (uint32_t n : lengths) {
+      for (size_t shift = 0; shift < 32; ++shift) {
+        SCOPED_TRACE("distance " + std::to_string(d) + ", length " + std::to_string(n) + ", literals " +
+                     std::to_string(8192 + shift));
+        StreamBuilder s;
+        Bytes expected;
+        Literals(s, expected, 8192 + shift);
+        s.Long(d, n).TwoByte(d % 2303 + 1).Long(d, n);
+        Copy(expected, d, n);
+        Copy(expected, d % 2303 + 1, 2);
+        Copy(expected, d, n);
+        ExpectExpands(s.End().bytes(), expected);
+      }
+    }
+  }
+}
+
+TEST(DecompressControlWords, LiteralRunsEndingOnEveryWordBoundary) {
+  // Words of nothing but literals, streams ending at every point near the
+  // end of the room a fast round needs: the hand-over to the checked loop
+  // meets a word of which nothing is read yet.
+  for (size_t count = 280; count <= 480; ++count) {
+    SCOPED_TRACE(std::to_string(count) + " literals");
+    StreamBuilder s;
+    Bytes expected;
+    for (size_t i = 0; i < count; ++i) {
+      expected.push_back(static_cast<uint8_t>(i * 13));
+      s.Literal(expected.back());
+    }
+    ExpectExpands(s.End().bytes(), expected);
   }
 }
 

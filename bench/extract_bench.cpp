@@ -1,0 +1,237 @@
+// Extraction against the disk: ExtractPackageEntry writing a large entry
+// (the corpus of bench_corpus.h five times over, about 210 MB) next to a
+// plain write(2) of the same bytes to a file in the same folder, as the
+// ratio of their times. The entry is compressed and scrambled, as the
+// updater's own library is; a second entry with the same bytes is stored as
+// it is, neither compressed nor scrambled, and must be written straight from
+// the package. The package is built with the package writer at its default
+// level and lies in memory, as the resource would.
+//
+// Also prints the memory each extraction takes at its peak (resident set,
+// with the high-water mark reset just before), which should be about the
+// stored size plus the content size for the compressed entry and next to
+// nothing for the stored one; the package bytes themselves are not counted.
+//
+// Run: extract_bench [--folder DIR] [--passes N]. DIR (default: a new folder
+// "extract_bench.out" in the current one) becomes drive C:; it is emptied
+// and removed at the end.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "bench_corpus.h"
+#include "flow/run_state.h"
+#include "package/decompress.h"
+#include "package/extract.h"
+#include "package/package.h"
+#include "package/scramble.h"
+#include "packer/package_writer.h"
+#include "platform/files.h"
+#include "platform/memory.h"
+
+namespace {
+
+constexpr int kRepeats = 5;
+
+[[noreturn]] void Fail(const std::string& what) {
+  std::fprintf(stderr, "extract_bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+// A field of /proc/self/status in KiB ("VmRSS", "VmHWM").
+long StatusKiB(const char* field) {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  const size_t n = std::strlen(field);
+  while (std::getline(status, line)) {
+    if (line.compare(0, n, field) == 0 && line.size() > n && line[n] == ':')
+      return std::strtol(line.c_str() + n + 1, nullptr, 10);
+  }
+  return -1;
+}
+
+// Makes the resident set's high-water mark start again from the current size.
+void ResetPeak() {
+  std::ofstream clear("/proc/self/clear_refs");
+  clear << "5";
+}
+
+double Seconds(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The baseline: create the file, write the bytes with write(2), close it.
+void PlainWrite(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) Fail("cannot create " + path);
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) Fail("write failed");
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0) Fail("close failed");
+}
+
+bool FileEquals(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<uint8_t> read((std::istreambuf_iterator<char>(in)), {});
+  return read == bytes;
+}
+
+struct Measured {
+  double extractSeconds, plainSeconds;
+  long peakKiB;  // above the resident set before the extraction
+};
+
+Measured Measure(const char* entry, const std::string& hostFolder, const std::vector<uint8_t>& content,
+                 int passes) {
+  const std::string windowsOut = std::string("C:\\") + entry;
+  const std::string hostOut = hostFolder + "/" + entry;
+  const std::string plainOut = hostFolder + "/plain.out";
+  std::vector<double> extractTimes, plainTimes;
+  long peak = 0;
+  for (int pass = 0; pass < passes; ++pass) {
+    // Both start from a missing file, one after the other.
+    std::remove(hostOut.c_str());
+    std::remove(plainOut.c_str());
+    const long liveBefore = HostLiveAllocations();
+    ResetPeak();
+    const long rssBefore = StatusKiB("VmRSS");
+    auto start = std::chrono::steady_clock::now();
+    if (ExtractPackageEntry(entry, windowsOut.c_str(), 0) != 1) Fail(std::string("extraction of ") + entry + " failed");
+    extractTimes.push_back(Seconds(start));
+    peak = std::max(peak, StatusKiB("VmHWM") - rssBefore);
+    if (HostLiveAllocations() != liveBefore) Fail("extraction left blocks allocated");
+    if (pass == 0 && !FileEquals(hostOut, content)) Fail(std::string(entry) + ": the file differs from the content");
+
+    start = std::chrono::steady_clock::now();
+    PlainWrite(plainOut, content);
+    plainTimes.push_back(Seconds(start));
+  }
+  std::remove(hostOut.c_str());
+  std::remove(plainOut.c_str());
+  return {Median(extractTimes), Median(plainTimes), peak};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string folder = "extract_bench.out";
+  int passes = 5;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--folder") == 0) folder = argv[i + 1];
+    else if (std::strcmp(argv[i], "--passes") == 0) passes = std::max(1, std::atoi(argv[i + 1]));
+    else Fail(std::string("unknown option ") + argv[i]);
+  }
+  namespace fs = std::filesystem;
+  fs::create_directories(folder);
+  const std::string hostFolder = fs::absolute(folder).string();
+
+  ResolveDynamicApi();
+  HostMapDrive('C', hostFolder.c_str());
+
+  std::vector<uint8_t> content;
+  {
+    const std::vector<bench::RawBlock> corpus = bench::BuildRawCorpus();
+    for (int r = 0; r < kRepeats; ++r)
+      for (const bench::RawBlock& block : corpus) content.insert(content.end(), block.bytes.begin(), block.bytes.end());
+  }
+
+  std::vector<uint8_t> package;
+  {
+    auto start = std::chrono::steady_clock::now();
+    std::vector<PackInput> entries(2);
+    entries[0].name = "PACKED.DAT";
+    entries[0].content = content;
+    entries[0].compression = EntryCompression::kIfSmaller;
+    entries[0].scramble = true;
+    entries[1].name = "STORED.DAT";
+    entries[1].content = content;
+    entries[1].compression = EntryCompression::kNever;
+    entries[1].scramble = false;
+    std::string error;
+    if (!BuildPackage(entries, PackOptions{}, &package, &error)) Fail(error);
+    std::printf("package built in %.1f s: %zu bytes\n", Seconds(start), package.size());
+  }
+  PackageSource = package.data();
+  PackageSize = static_cast<u32>(package.size());
+  if (!OpenPackage()) Fail("the package does not open");
+  u32 offset = 0;
+  const PackageEntry* packed = FindPackageRecord("PACKED.DAT", &offset);
+  if (!packed || !(packed->flags & kEntryFlagCompressed) || packed->scrambled != kEntryScrambled)
+    Fail("PACKED.DAT is not compressed and scrambled");
+
+  std::printf("content: %zu bytes; PACKED.DAT stored as %u bytes (%.1f%%), compressed and scrambled; "
+              "STORED.DAT as it is\n",
+              content.size(), packed->storedSize,
+              100.0 * packed->storedSize / static_cast<double>(content.size()));
+  std::printf("drive C: = %s; median of %d passes, each extraction followed by the plain write\n\n",
+              hostFolder.c_str(), passes);
+
+  std::printf("%-11s %12s %12s %12s %12s %7s %14s %14s\n", "entry", "extract s", "MB/s", "plain s",
+              "MB/s", "ratio", "peak MiB", "stored+content");
+  for (const char* name : {"PACKED.DAT", "STORED.DAT"}) {
+    const PackageEntry* record = FindPackageRecord(name, &offset);
+    const Measured m = Measure(name, hostFolder, content, passes);
+    const double mb = static_cast<double>(content.size()) / 1e6;
+    const bool copies = (record->flags & kEntryFlagCompressed) || record->scrambled == kEntryScrambled;
+    const double expected = copies ? (static_cast<double>(record->storedSize) + content.size()) / 1048576.0 : 0.0;
+    std::printf("%-11s %12.3f %12.0f %12.3f %12.0f %7.2f %14.1f %14.1f\n", name, m.extractSeconds,
+                mb / m.extractSeconds, m.plainSeconds, mb / m.plainSeconds,
+                m.extractSeconds / m.plainSeconds, m.peakKiB / 1024.0, expected);
+  }
+
+  // Where the compressed entry's time goes: its steps one by one, each on
+  // fresh memory as extraction has it, and the expansion again into memory
+  // already touched.
+  {
+    packed = FindPackageRecord("PACKED.DAT", &offset);
+    std::vector<double> copyTimes, expandTimes, warmTimes;
+    std::vector<uint8_t> warm(content.size());
+    for (int pass = 0; pass < passes; ++pass) {
+      auto start = std::chrono::steady_clock::now();
+      u8* copy = static_cast<u8*>(OsAlloc(packed->storedSize));
+      std::memcpy(copy, package.data() + offset, packed->storedSize);
+      DescrambleBlock(copy, packed->storedSize);
+      copyTimes.push_back(Seconds(start));
+      start = std::chrono::steady_clock::now();
+      u8* out = static_cast<u8*>(OsAlloc(packed->contentSize));
+      u32 written = 0;
+      if (!DecompressBlock(out, packed->contentSize, copy, packed->storedSize, &written, nullptr) ||
+          written != content.size())
+        Fail("the entry does not expand");
+      expandTimes.push_back(Seconds(start));
+      OsFree(out);
+      start = std::chrono::steady_clock::now();
+      if (!DecompressBlock(warm.data(), packed->contentSize, copy, packed->storedSize, &written, nullptr))
+        Fail("the entry does not expand");
+      warmTimes.push_back(Seconds(start));
+      OsFree(copy);
+    }
+    const double mb = static_cast<double>(content.size()) / 1e6;
+    std::printf("\nPACKED.DAT step by step (median s): descrambled copy %.3f, expansion %.3f (%.0f MB/s; "
+                "%.3f into memory already touched, %.0f MB/s)\n",
+                Median(copyTimes), Median(expandTimes), mb / Median(expandTimes), Median(warmTimes),
+                mb / Median(warmTimes));
+  }
+
+  ClosePackage();
+  fs::remove_all(hostFolder);
+  return 0;
+}
