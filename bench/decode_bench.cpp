@@ -112,16 +112,21 @@ size_t SelectedBytes(int64_t selection) {
   return total;
 }
 
+// Our stream of `block` into `out`; false unless it gives the whole block.
+bool DecodeOurs(const Block& block, uint8_t* out) {
+  u32 written = 0;
+  return DecompressBlock(out, static_cast<u32>(block.original.size()), block.ours.data(),
+                         static_cast<u32>(block.ours.size()), &written, nullptr) &&
+         written == block.original.size();
+}
+
 void BM_Ours(benchmark::State& state) {
   const Corpus& corpus = GetCorpus();
   std::vector<uint8_t> out(kBlockSize);
   for (auto _ : state) {
     for (const Block& block : corpus.blocks) {
       if (!Selected(block, state.range(0))) continue;
-      u32 written = 0;
-      if (!DecompressBlock(out.data(), static_cast<u32>(block.original.size()), block.ours.data(),
-                           static_cast<u32>(block.ours.size()), &written, nullptr) ||
-          written != block.original.size()) {
+      if (!DecodeOurs(block, out.data())) {
         state.SkipWithError("decode failed");
         return;
       }
@@ -144,10 +149,7 @@ void BM_OursStored(benchmark::State& state) {
         std::memcpy(out.data(), block.original.data(), block.original.size());
         continue;
       }
-      u32 written = 0;
-      if (!DecompressBlock(out.data(), static_cast<u32>(block.original.size()), block.ours.data(),
-                           static_cast<u32>(block.ours.size()), &written, nullptr) ||
-          written != block.original.size()) {
+      if (!DecodeOurs(block, out.data())) {
         state.SkipWithError("decode failed");
         return;
       }

@@ -1,5 +1,6 @@
 #include "qk2_run.h"
 
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <sstream>
 
 #include "packer/pe_resources.h"
+#include "tools/qk2_process.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -44,23 +46,6 @@ std::string WindowsPath(const std::string& path) {
   return out;
 }
 
-std::string Quote(const std::string& arg) {
-  if (!arg.empty() && arg.find_first_of(" \t\"") == std::string::npos) return arg;
-  std::string quoted = "\"";
-  size_t backslashes = 0;
-  for (char c : arg) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    quoted.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-    backslashes = 0;
-    quoted += c;
-  }
-  quoted.append(backslashes * 2, '\\');
-  return quoted + "\"";
-}
-
 HANDLE Inheritable(const std::string& path) {
   SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_ALWAYS,
@@ -83,8 +68,8 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
   TempFolder outputs;
   const std::string outPath = outputs / "out", errPath = outputs / "err";
 #if defined(_WIN32)
-  std::string commandLine = Quote(program);
-  for (const std::string& arg : args) commandLine += " " + Quote(arg);
+  std::string commandLine = QuoteWindowsArgument(program);
+  for (const std::string& arg : args) commandLine += " " + QuoteWindowsArgument(arg);
   HANDLE out = Inheritable(outPath), err = Inheritable(errPath);
   STARTUPINFOA startup;
   ZeroMemory(&startup, sizeof startup);

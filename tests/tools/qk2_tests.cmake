@@ -7,7 +7,8 @@ if(NOT TARGET qk2)
 endif()
 
 file(GLOB QK2_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-add_executable(qk2_tests ${QK2_TEST_SOURCES})
+# The tests quote command lines as the tool does, with the tool's own code.
+add_executable(qk2_tests ${QK2_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tools/qk2_process.cpp)
 target_include_directories(qk2_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(qk2_tests PRIVATE test_support GTest::gtest_main)
 target_compile_definitions(qk2_tests PRIVATE

@@ -9,6 +9,7 @@ add_executable(qk2_e2e
   ${CMAKE_CURRENT_LIST_DIR}/make_updater/make_updater_cases.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e/harness.cpp
   ${CMAKE_SOURCE_DIR}/tests/tools/qk2_run.cpp
+  ${CMAKE_SOURCE_DIR}/tools/qk2_process.cpp
   ${CMAKE_SOURCE_DIR}/tests/tools/update_folder.cpp)
 target_include_directories(qk2_e2e PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR}
   ${CMAKE_SOURCE_DIR}/tests/tools)

@@ -646,10 +646,15 @@ Ini UpdaterCase::StandardUpdateIni() {
 }
 
 Ini UpdaterCase::StandardSetupIni() {
+  return e2e::StandardSetupIni(kCompany, kGameDir, kGameTitle, kGameClass);
+}
+
+Ini StandardSetupIni(const char* company, const char* gameDir, const char* title,
+                     const char* gameClass) {
   Ini ini;
-  ini.Set("SETUP", "CompanyName", kCompany)
-      .Set("SETUP", "GameTitle", kGameTitle)
-      .Set("SETUP", "GameDir", kGameDir)
+  ini.Set("SETUP", "CompanyName", company)
+      .Set("SETUP", "GameTitle", title)
+      .Set("SETUP", "GameDir", gameDir)
       .Set("SETUP", "GameExe", "GAME.EXE")
       .Set("SETUP", "UninstExe", "UNINST.EXE")
       .Set("SETUP", "SetupBmp", "SETUP.BMP")
@@ -657,7 +662,7 @@ Ini UpdaterCase::StandardSetupIni() {
       .Set("SETUP", "InstallTitle0", "標準")
       .Set("SETUP", "InstallFiles0", "GAME.EXE,GAME.DAT")
       .Set("SETUP", "Shortcuts", "0")
-      .Set("SETUP", "GameClass", kGameClass);
+      .Set("SETUP", "GameClass", gameClass);
   return ini;
 }
 

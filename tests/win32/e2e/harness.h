@@ -279,6 +279,11 @@ constexpr const char* kCompany = "E2ECompany";
 constexpr const char* kGameDir = "E2EGame";
 constexpr const char* kGameTitle = "テストゲーム";
 constexpr const char* kGameClass = "E2ETestGameWindow";
+
+// A SETUP.INI that loads, for the game with these names: the required keys,
+// one selection and no shortcuts.
+Ini StandardSetupIni(const char* company, const char* gameDir, const char* title,
+                     const char* gameClass);
 constexpr const char* kUpdaterVersion = "1.10";
 // "%s アップデータ %s" with the title and the version.
 constexpr const char* kCaption = "テストゲーム アップデータ 1.10";
@@ -301,7 +306,8 @@ class UpdaterCase : public ::testing::Test {
   // "UpdateFile00=GAME.DAT" (a case that runs the update step passes a
   // GAME.DAT entry to MakeUpdater/Launch).
   static Ini StandardUpdateIni();
-  // A SETUP.INI that loads: the required keys of the test game.
+  // A SETUP.INI that loads: the required keys of the test game
+  // (e2e::StandardSetupIni with kCompany, kGameDir, kGameTitle, kGameClass).
   static Ini StandardSetupIni();
 
   // The registry key pointing at installDir()/dataDir(), install mode 1.

@@ -69,18 +69,8 @@ class MadeUpdater : public ::testing::Test {
     values.dataPath = data_;
     values.instMode = 1;
     e2e::WriteInstallKey(kCompany, kGameDir, values);
-    e2e::Ini setup;
-    setup.Set("SETUP", "CompanyName", kCompany)
-        .Set("SETUP", "GameTitle", "テストゲーム")
-        .Set("SETUP", "GameDir", kGameDir)
-        .Set("SETUP", "GameExe", "GAME.EXE")
-        .Set("SETUP", "UninstExe", "UNINST.EXE")
-        .Set("SETUP", "SetupBmp", "SETUP.BMP")
-        .Set("SETUP", "InstallSelects", "1")
-        .Set("SETUP", "InstallTitle0", "標準")
-        .Set("SETUP", "InstallFiles0", "GAME.EXE,GAME.DAT")
-        .Set("SETUP", "Shortcuts", "0")
-        .Set("SETUP", "GameClass", "TestGameClass");
+    const e2e::Ini setup =
+        e2e::StandardSetupIni(kCompany, kGameDir, "テストゲーム", "TestGameClass");
     ASSERT_TRUE(e2e::WriteBytes(install_ + "\\SETUP.INI", setup.Text()));
   }
 
