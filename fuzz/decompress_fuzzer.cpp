@@ -4,7 +4,9 @@
 // copy below are exactly sized heap blocks), and an accepted stream must be
 // accepted again, with the same output, when decoded into exactly its
 // output size from exactly its consumed bytes (the decoder's checked loop
-// only), while one byte less of either must be refused. Aborts otherwise.
+// only), while one byte less of either must be refused; and expanded a piece
+// at a time, as extraction does, it must give the same bytes. Aborts
+// otherwise.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "package/decompress.h"
+#include "support/piecewise.h"
 
 namespace {
 
@@ -54,6 +57,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!Decode(stream, written, &exact, &written2, &consumed2)) Fail("exact sizes refused");
   if (written2 != written || consumed2 != consumed) Fail("exact sizes gave other counts");
   if (std::memcmp(exact.data(), out.data(), written) != 0) Fail("exact sizes gave other bytes");
+
+  // Pieces of 1 to 509 bytes, picked by the input so that the fuzzer moves
+  // the pause points around.
+  const uint32_t step = 1 + (size > 0 ? data[size - 1] * 2u : 0u);
+  const piecewise::Result pieces = piecewise::ExpandInPieces(stream, written, step);
+  if (!pieces.canaryIntact) Fail("pieces wrote past the window");
+  if (!pieces.ok || pieces.consumed != consumed || pieces.out.size() != written ||
+      (written > 0 && std::memcmp(pieces.out.data(), out.data(), written) != 0))
+    Fail("pieces gave other bytes");
 
   if (written > 0 && Decode(stream, written - 1, &exact, &written2, &consumed2))
     Fail("accepted a capacity one short");

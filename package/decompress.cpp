@@ -44,6 +44,11 @@
 //   at shorter distances.
 // Both produce exactly the bytes of a forward byte-by-byte copy, and a
 // stream fails in either loop at the same code.
+// A stream can also be expanded a piece at a time (ContinueStreamDecode):
+// the checked loop pauses at the first code boundary past the caller's pause
+// point, keeping the control word in its one-variable form, and the fast
+// loop resumes from that form by walking the word's unread bits to find
+// where the next word stands.
 #include "package/decompress.h"
 
 #include <string.h>
@@ -263,6 +268,16 @@ DECODE_FORCE_INLINE void Copy16(u8* to, const u8* from) {
 #endif
 }
 
+DECODE_FORCE_INLINE u32 TrailingZeros32(u32 v) {  // v != 0
+#if defined(__GNUC__) || defined(__clang__)
+  return (u32)__builtin_ctz(v);
+#else
+  u32 n = 0;
+  while (!(v & 1u)) { v >>= 1; ++n; }
+  return n;
+#endif
+}
+
 DECODE_FORCE_INLINE u32 LeadingZeros64(u64 v) {  // v != 0
 #if defined(__GNUC__) || defined(__clang__)
   return (u32)__builtin_clzll(v);
@@ -393,31 +408,41 @@ DECODE_FORCE_INLINE u32 ScanWord(u32 word, u32* state) {
     (byte) = *ip++;                        \
   } while (0)
 
-// Expands one stream. Returns 1 when the end code is reached without reading
-// past `sourceLength` bytes, writing past `capacity` bytes or copying from
-// before `destination`; 0 otherwise (also for a null `source`, or a null
-// `destination` with a nonzero `capacity`). On 1, `*written` (may be null)
-// holds the bytes produced and `*consumed` (may be null) the stream bytes
-// read, the end code included. Protects against: reads outside [source,
-// source + sourceLength), writes outside [destination, destination +
-// capacity), matches reaching before `destination`, whatever the stream
-// holds. Bytes of the destination past `*written` (or all of it on 0) may
-// have been changed. The two buffers must not overlap.
-int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceLength,
-                    u32* written, u32* consumed) {
-  if (source == NULL || (destination == NULL && capacity != 0)) return 0;
-  BuildTablesOnce();
+namespace {
 
-  const u8* ip = source;
-  const u8* const sourceEnd = source + sourceLength;
-  u8* op = destination;
-  u8* const destinationEnd = destination + capacity;
-  // Only the marker bit: the first bit read takes the first control word.
-  u32 control = kMarkerOnly;
+enum DecodeOutcome { kDecodeFailed, kDecodeEnded, kDecodePaused };
 
-  if (sourceLength > kFastInputSlack && capacity > kFastOutputSlack) {
+// Where the first unread bit of the current control word stands when a
+// round begins mid-word: the data bytes that its `count` unread bits (at the
+// top of `word`) read before the next word is due, and the walk's state at
+// that word's first bit. Codes are whole at this point.
+u32 ScanUnreadBits(u32 word, u32 count, u32* state) {
+  u32 bytes = 0;
+  u32 now = kScanStart;
+  for (u32 n = 0; n < count; ++n) now = ScanStep(now, (word >> (31 - n)) & 1u, &bytes);
+  *state = now;
+  return bytes;
+}
+
+// Expands codes from `*ipInOut` into `*opInOut` until the end code, or until
+// the output reaches `pauseAt` at a code boundary (never when `pauseAt` is
+// `destinationEnd`). Matches may reach back to `base`. `*controlInOut` is
+// the current control word in the one-variable form (unread bits at the
+// top, then the marker bit); it and both positions are brought up to date
+// on kDecodeEnded and kDecodePaused.
+DecodeOutcome DecodeCodes(u8* const base, u8** opInOut, u8* const pauseAt, u8* const destinationEnd,
+                          const u8** ipInOut, const u8* const sourceEnd, u32* controlInOut) {
+  const u8* ip = *ipInOut;
+  u8* op = *opInOut;
+  u32 control = *controlInOut;
+  u8* const destination = base;
+  u8* const pauseLimit = pauseAt == destinationEnd ? nullptr : pauseAt;
+  DecodeOutcome outcome = kDecodeFailed;
+
+  if ((size_t)(sourceEnd - ip) > kFastInputSlack && (size_t)(destinationEnd - op) > kFastOutputSlack) {
     const u8* const sourceLimit = sourceEnd - kFastInputSlack;
-    u8* const destinationLimit = destinationEnd - kFastOutputSlack;
+    u8* destinationLimit = destinationEnd - kFastOutputSlack;
+    if (pauseLimit && pauseLimit < destinationLimit) destinationLimit = pauseLimit;
     // `bits` holds, from the top, the unread bits of the current word and
     // the 32 bits of the next one, which stands at `next`; `available`
     // counts them (33 to 64 between rounds). `after` is where the word after
@@ -426,13 +451,25 @@ int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceL
     // before that word has been read, that is once `ip` reaches `next`; the
     // word is stepped over when the current word is spent.
     u32 scan = kScanStart;
-    const u32 first = ReadLE32(ip);
-    ip += 4;
-    const u8* next = ip + ScanWord(first, &scan);
+    u64 bits;
+    u32 available;
+    const u8* next;
+    if (control == kMarkerOnly) {  // the next bit takes a new word
+      const u32 first = ReadLE32(ip);
+      ip += 4;
+      next = ip + ScanWord(first, &scan);
+      bits = (u64)first << 32;
+      available = 64;
+    } else {  // resumed inside a word: 1 to 31 of its bits unread
+      const u32 unread = 31 - TrailingZeros32(control);
+      const u32 top = control & ~(0xFFFFFFFFu >> unread);
+      next = ip + ScanUnreadBits(top, unread, &scan);
+      bits = (u64)top << 32;
+      available = 32 + unread;
+    }
     const u32 second = ReadLE32(next);
     const u8* after = next + 4 + ScanWord(second, &scan);
-    u64 bits = ((u64)first << 32) | second;
-    u32 available = 64;
+    bits |= (u64)second << (64 - available);
 
 // The current word is spent: the next one takes its place and the one after
 // it is loaded below its bits. Every data byte before it has been read.
@@ -505,6 +542,10 @@ int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceL
 
   // Checked loop: one code at a time, every read and write tested.
   for (;;) {
+    if (DECODE_UNLIKELY(pauseLimit && op >= pauseLimit)) {
+      outcome = kDecodePaused;
+      break;
+    }
     u32 bit;
     DECODE_BIT(bit);
     if (bit) {
@@ -523,7 +564,10 @@ int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceL
         distance = low + 1;
       } else {
         DECODE_BITS(low, 3);
-        if (low + 256 == kEndValue) break;
+        if (low + 256 == kEndValue) {
+          outcome = kDecodeEnded;
+          break;
+        }
         distance = low + 257;
       }
       length = 2;
@@ -556,11 +600,74 @@ int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceL
     op += length;
   }
 
+  if (outcome == kDecodeFailed) return kDecodeFailed;
+  *ipInOut = ip;
+  *opInOut = op;
+  *controlInOut = control;
+  return outcome;
+
 finished:
+  *ipInOut = ip;
+  *opInOut = op;
+  *controlInOut = kMarkerOnly;
+  return kDecodeEnded;
+
+failure:
+  return kDecodeFailed;
+}
+
+}  // namespace
+
+// Expands one stream. Returns 1 when the end code is reached without reading
+// past `sourceLength` bytes, writing past `capacity` bytes or copying from
+// before `destination`; 0 otherwise (also for a null `source`, or a null
+// `destination` with a nonzero `capacity`). On 1, `*written` (may be null)
+// holds the bytes produced and `*consumed` (may be null) the stream bytes
+// read, the end code included. Protects against: reads outside [source,
+// source + sourceLength), writes outside [destination, destination +
+// capacity), matches reaching before `destination`, whatever the stream
+// holds. Bytes of the destination past `*written` (or all of it on 0) may
+// have been changed. The two buffers must not overlap.
+int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceLength,
+                    u32* written, u32* consumed) {
+  if (source == NULL || (destination == NULL && capacity != 0)) return 0;
+  BuildTablesOnce();
+  const u8* ip = source;
+  u8* op = destination;
+  u32 control = kMarkerOnly;
+  u8* const destinationEnd = destination + capacity;
+  if (DecodeCodes(destination, &op, destinationEnd, destinationEnd, &ip, source + sourceLength,
+                  &control) != kDecodeEnded)
+    return 0;
   if (written != NULL) *written = (u32)(op - destination);
   if (consumed != NULL) *consumed = (u32)(ip - source);
   return 1;
+}
 
-failure:
-  return 0;
+int BeginStreamDecode(StreamDecoder* decoder, const u8* source, u32 sourceLength) {
+  if (decoder == NULL) return 0;
+  memset(decoder, 0, sizeof *decoder);
+  if (source == NULL) return 0;
+  BuildTablesOnce();
+  decoder->source = source;
+  decoder->position = source;
+  decoder->sourceEnd = source + sourceLength;
+  decoder->control = kMarkerOnly;
+  return 1;
+}
+
+int ContinueStreamDecode(StreamDecoder* decoder, u8* window, u32* filled, u32 pauseAt, u32 capacity) {
+  if (decoder == NULL || decoder->source == NULL || decoder->ended || decoder->failed ||
+      filled == NULL || *filled > pauseAt || pauseAt > capacity || (window == NULL && capacity != 0))
+    return 0;
+  u8* op = window + *filled;
+  const DecodeOutcome outcome = DecodeCodes(window, &op, window + pauseAt, window + capacity,
+                                            &decoder->position, decoder->sourceEnd, &decoder->control);
+  if (outcome == kDecodeFailed) {
+    decoder->failed = 1;
+    return 0;
+  }
+  *filled = (u32)(op - window);
+  if (outcome == kDecodeEnded) decoder->ended = 1;
+  return 1;
 }

@@ -17,3 +17,37 @@
 // and compare `*written` with it. The two buffers must not overlap.
 int DecompressBlock(u8* destination, u32 capacity, const u8* source, u32 sourceLength,
                     u32* written, u32* consumed);
+
+// The longest output of one code: a stream paused at a code boundary has
+// written at most this many bytes past the point where it was asked to stop.
+enum : u32 { kLongestCode = 282, kLongestReach = 8192 };
+
+// A stream expanded a piece at a time into a window that the caller moves
+// along, for content too large to hold whole. Fields are the decoder's own.
+struct StreamDecoder {
+  const u8* source;
+  const u8* position;  // next stream byte to read
+  const u8* sourceEnd;
+  u32 control;         // unread bits of the current control word, then a marker bit
+  u32 ended;           // the end code has been read
+  u32 failed;          // the stream was refused; nothing more is expanded
+};
+
+// Starts `decoder` on the stream `source` (`sourceLength` bytes). Returns 1,
+// or 0 for a null decoder or source.
+int BeginStreamDecode(StreamDecoder* decoder, const u8* source, u32 sourceLength);
+
+// Expands the stream further into `window`, from `*filled` on. The `*filled`
+// bytes before that must be the output so far, or at least its last
+// kLongestReach bytes: no match may reach before `window`. Stops at the
+// first code boundary where the output reaches `pauseAt`, or at the end
+// code (then `decoder->ended` is 1); with `pauseAt` equal to `capacity` it
+// never pauses, so the stream must end within `capacity`. A pause can leave
+// up to kLongestCode - 1 bytes past `pauseAt`: keep `capacity` at least
+// kLongestCode above a `pauseAt` that is to pause. Returns 1 with `*filled`
+// advanced, or 0 for a stream that is truncated, runs past `capacity` or
+// reaches before `window`, for `*filled` > `pauseAt` > `capacity`, and once
+// the stream has ended or failed. Reads only between the stream's bounds and
+// writes only within `window` + `capacity`.
+// Consumed so far: `decoder->position - decoder->source`.
+int ContinueStreamDecode(StreamDecoder* decoder, u8* window, u32* filled, u32 pauseAt, u32 capacity);

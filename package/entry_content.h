@@ -1,6 +1,7 @@
 // Reading one entry's content out of the opened package: shared by the
 // lookup by name (package.cpp) and by extraction (extract.cpp).
 #pragma once
+#include "package/decompress.h"
 #include "package/format.h"
 #include "platform/base.h"
 
@@ -17,3 +18,47 @@
 // package opened in the file form (which has no content in memory).
 // Never reads outside the package or writes outside its own blocks.
 const u8* ReadEntryContent(const PackageEntry* record, u32 dataOffset, void** block);
+
+// An entry's content handed out a piece at a time, for writing to disk: a
+// compressed entry larger than one window is expanded a window at a time, so
+// its whole content never needs a block, and each piece can be written while
+// the next is expanded. Content up to kWholeContentLimit bytes comes as one
+// piece, expanded in full before OpenContentPieces returns.
+enum : u32 {
+  kContentPieceSize = 1u << 20,
+  // The window: kLongestReach bytes of history, a piece, room past the pause.
+  kContentWindowSize = kLongestReach + kContentPieceSize + kLongestCode,
+  kWholeContentLimit = kContentWindowSize,
+};
+
+struct ContentPieces {
+  const u8* piece;       // the current piece
+  u32 pieceLength;
+  u32 remaining;         // content bytes after the current piece
+  // The reader's own.
+  const PackageEntry* record;
+  u8* copy;              // descrambled stored bytes, or null
+  u8* window;            // expansion window, or null
+  u32 windowSize;
+  u32 kept;              // history bytes at the window's start
+  u32 produced;          // content bytes expanded so far
+  StreamDecoder decoder;
+};
+
+// Opens the content of `record` (stored bytes `dataOffset` bytes into the
+// package) and makes its first piece current. An entry neither compressed
+// nor scrambled is one piece pointing into the package; a scrambled one is
+// descrambled into a copy first. Returns 1, or 0 after one error box ("Can't
+// Allocate Memory !!", or "RESOURCE READ ERROR" for the file form or a
+// stream found damaged) with nothing left allocated.
+int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces);
+
+// Makes the next piece current (call only while `remaining` is nonzero).
+// Returns 1, or 0 after the "RESOURCE READ ERROR" box for a stream found
+// damaged further on. A stream that does not end exactly after
+// `contentSize` bytes is damaged; the last piece is handed out only after
+// its end code has been read.
+int NextContentPiece(ContentPieces* pieces);
+
+// Releases what OpenContentPieces allocated; safe after a failed open.
+void CloseContentPieces(ContentPieces* pieces);

@@ -1,7 +1,9 @@
 // Writing package entries to disk. A file is never written in place: the
 // content goes to a temporary file in the destination's folder, which then
 // takes the destination's place in one step, so a failed write or time
-// stamp leaves the user's earlier file exactly as it was.
+// stamp, or a stream found damaged halfway, leaves the user's earlier file
+// exactly as it was. A large compressed entry is expanded and written a
+// window at a time, so its whole content never has to fit in memory.
 #include "package/extract.h"
 
 #include <string.h>
@@ -69,19 +71,6 @@ int ExistingIsNewer(const char* path, const FileTime* entryTime) {
   return newer;
 }
 
-// Writes or keeps the destination according to what is there now.
-int PlaceContent(const char* path, const u8* content, const PackageEntry* record, int keepNewer) {
-  const FileTime modified = {record->modifiedLow, record->modifiedHigh};
-  const u32 attributes = OsGetFileAttributes(path);
-  if (attributes != kNoAttributes) {
-    if (attributes & kAttrDirectory) return 0;
-    // Cleared before the newer-file rule: a kept file loses read-only too.
-    if (attributes & kAttrReadOnly) OsSetFileAttributes(path, kAttrNormal);
-    if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
-  }
-  return WriteFileWithTime(path, content, record->contentSize, &modified);
-}
-
 // The folder part of `path`, with its trailing backslash, into `folder`
 // (kPathSize bytes); "." for a bare name, "C:" for "C:name". Walks by
 // characters, so a cp932 trail byte 0x5C is never taken for a backslash.
@@ -100,15 +89,53 @@ void FolderOf(const char* path, char* folder) {
   folder[length] = 0;
 }
 
-// Creates the temporary file's content and times. 1 when all of it held.
-int FillTemporary(const char* temp, const void* buffer, u32 length, const FileTime* time) {
+// Creates the temporary file's content and times: every piece, each
+// written before the next is expanded. The content is flushed to the disk
+// before the temporary takes the destination's place, so that a power cut
+// just after the update cannot leave a replaced file without its bytes.
+// 1 when all of it held.
+int FillTemporary(const char* temp, ContentPieces* pieces, const FileTime* time) {
   FileHandle file = CreateFileForWrite(temp);
   if (file == kInvalidFile) return 0;
-  int ok = WriteExactly(file, buffer, length);
+  int ok = WriteExactly(file, pieces->piece, pieces->pieceLength);
+  while (ok && pieces->remaining) {
+    ok = NextContentPiece(pieces) && WriteExactly(file, pieces->piece, pieces->pieceLength);
+  }
   if (ok && time) ok = OsSetFileTime(file, time, time, time);
+  if (ok) ok = OsFlushFile(file);
   // A failed close can mean data that never reached the disk.
   if (!OsCloseFile(file)) ok = 0;
   return ok;
+}
+
+// Creates `path` from every piece of `pieces` through a temporary file
+// beside it, which replaces `path` once all of it is on the disk. 1 or 0.
+int WritePieces(const char* path, ContentPieces* pieces, const FileTime* time) {
+  char folder[kPathSize];
+  char temp[kPathSize];
+  if (!PathFits(path)) return 0;
+  FolderOf(path, folder);
+  if (!OsCreateTempFile(folder, kTempPrefix, temp)) return 0;
+  if (!FillTemporary(temp, pieces, time) || !OsReplaceFile(temp, path)) {
+    OsDeleteFile(temp);
+    return 0;
+  }
+  // The temporary may have been given attributes of its own (archive).
+  OsSetFileAttributes(path, kAttrNormal);
+  return 1;
+}
+
+// Writes or keeps the destination according to what is there now.
+int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* record, int keepNewer) {
+  const FileTime modified = {record->modifiedLow, record->modifiedHigh};
+  const u32 attributes = OsGetFileAttributes(path);
+  if (attributes != kNoAttributes) {
+    if (attributes & kAttrDirectory) return 0;
+    // Cleared before the newer-file rule: a kept file loses read-only too.
+    if (attributes & kAttrReadOnly) OsSetFileAttributes(path, kAttrNormal);
+    if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
+  }
+  return WritePieces(path, pieces, &modified);
 }
 
 }  // namespace
@@ -122,25 +149,18 @@ int ExtractPackageEntry(const char* name, const char* destinationPath, int keepN
   }
   if (!PathFits(destinationPath)) return 0;
   if (!CheckFreeSpace(destinationPath, record->contentSize)) return 0;
-  void* block = nullptr;
-  const u8* content = ReadEntryContent(record, dataOffset, &block);
-  if (!content) return 0;
-  const int result = PlaceContent(destinationPath, content, record, keepNewer);
-  OsFree(block);
+  ContentPieces pieces;
+  if (!OpenContentPieces(record, dataOffset, &pieces)) return 0;
+  const int result = PlaceContent(destinationPath, &pieces, record, keepNewer);
+  CloseContentPieces(&pieces);
   return result;
 }
 
 int WriteFileWithTime(const char* path, const void* buffer, u32 length, const FileTime* time) {
-  char folder[kPathSize];
-  char temp[kPathSize];
-  if (!PathFits(path) || (!buffer && length)) return 0;
-  FolderOf(path, folder);
-  if (!OsCreateTempFile(folder, kTempPrefix, temp)) return 0;
-  if (!FillTemporary(temp, buffer, length, time) || !OsReplaceFile(temp, path)) {
-    OsDeleteFile(temp);
-    return 0;
-  }
-  // The temporary may have been given attributes of its own (archive).
-  OsSetFileAttributes(path, kAttrNormal);
-  return 1;
+  if (!buffer && length) return 0;
+  ContentPieces whole;
+  memset(&whole, 0, sizeof whole);
+  whole.piece = (const u8*)buffer;
+  whole.pieceLength = length;
+  return WritePieces(path, &whole, time);
 }

@@ -217,6 +217,30 @@ u8* ExpandedContent(const PackageEntry* record, const u8* stream, int keep) {
   return nullptr;
 }
 
+// Expands the next piece of `pieces` into its window, after the history
+// kept at its start. When the content runs out within the window the stream
+// must end there; it must also end exactly at contentSize, which is checked
+// before the last piece is handed out. Returns 1, or 0 after the box.
+int ExpandPiece(ContentPieces* pieces) {
+  const u32 left = pieces->record->contentSize - pieces->produced;
+  u32 filled = pieces->kept;
+  u32 capacity = pieces->kept + left, pauseAt = capacity;  // no pause: the stream must end
+  if (left > pieces->windowSize - pieces->kept) {
+    capacity = pieces->windowSize;
+    pauseAt = pieces->windowSize - kLongestCode;
+  }
+  int ok = ContinueStreamDecode(&pieces->decoder, pieces->window, &filled, pauseAt, capacity);
+  if (ok) {
+    pieces->piece = pieces->window + pieces->kept;
+    pieces->pieceLength = filled - pieces->kept;
+    pieces->produced += pieces->pieceLength;
+    pieces->remaining = pieces->record->contentSize - pieces->produced;
+    ok = pieces->decoder.ended ? pieces->remaining == 0 : pieces->pieceLength != 0;
+  }
+  if (!ok) ShowError(kTextResourceReadError);
+  return ok;
+}
+
 // ResolveDynamicApi leaves the resource functions out of the table; they are
 // looked up here, by names put together at run time, so none is imported.
 struct ResourceApi {
@@ -353,4 +377,62 @@ void ResetPackageState() {
   PackageSize = 0;
   PackageDigest = nullptr;
   PackageDigestSize = 0;
+}
+
+int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces) {
+  memset(pieces, 0, sizeof *pieces);
+  pieces->record = record;
+  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
+    ShowError(kTextResourceReadError);
+    return 0;
+  }
+  const u8* stored = openedBytes + dataOffset;
+  if (record->scrambled == kEntryScrambled) {
+    pieces->copy = DescrambledCopy(stored, record->storedSize, 0);
+    if (!pieces->copy) return 0;
+    stored = pieces->copy;
+  }
+  if (!(record->flags & kEntryFlagCompressed)) {  // stored: contentSize == storedSize
+    pieces->piece = stored;
+    pieces->pieceLength = record->contentSize;
+    return 1;
+  }
+  if (record->contentSize > MostExpandedSize(record->storedSize)) {
+    ShowError(kTextResourceReadError);
+    CloseContentPieces(pieces);
+    return 0;
+  }
+  pieces->windowSize =
+      record->contentSize <= kWholeContentLimit ? record->contentSize : kContentWindowSize;
+  pieces->window = (u8*)OsAlloc(pieces->windowSize);
+  if (!pieces->window) {
+    ShowError(kTextNoMemory);
+    CloseContentPieces(pieces);
+    return 0;
+  }
+  BeginStreamDecode(&pieces->decoder, stored, record->storedSize);
+  if (ExpandPiece(pieces)) return 1;
+  CloseContentPieces(pieces);
+  return 0;
+}
+
+int NextContentPiece(ContentPieces* pieces) {
+  if (!pieces->window || !pieces->remaining) return 0;
+  // The window moves on; the last kLongestReach bytes stay for the matches
+  // of the next piece.
+  const u32 filled = pieces->kept + pieces->pieceLength;
+  const u32 keep = filled < kLongestReach ? filled : kLongestReach;
+  memmove(pieces->window, pieces->window + filled - keep, keep);
+  pieces->kept = keep;
+  return ExpandPiece(pieces);
+}
+
+void CloseContentPieces(ContentPieces* pieces) {
+  OsFree(pieces->window);
+  OsFree(pieces->copy);
+  pieces->window = nullptr;
+  pieces->copy = nullptr;
+  pieces->piece = nullptr;
+  pieces->pieceLength = 0;
+  pieces->remaining = 0;
 }

@@ -21,6 +21,9 @@ int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* acc
 u32 OsGetFileSize(FileHandle file);
 // SetFilePointer from the beginning: 1 or 0.
 int OsSeekFile(FileHandle file, u32 offset);
+// FlushFileBuffers: waits until the file's written bytes are on the disk.
+// 1 or 0.
+int OsFlushFile(FileHandle file);
 // CloseHandle: 1 or 0.
 int OsCloseFile(FileHandle file);
 // CreateDirectoryA without security attributes: 1 or 0 (0 also when it exists).
@@ -52,6 +55,9 @@ void HostMapDrive(char letter, const char* folder, u32 type = kDriveFixed,
                   u64 freeBytes = UINT64_MAX);
 void HostUnmapDrive(char letter);
 void HostResetDrives();
+// Makes the next OsFlushFile fail (a disk that reports a write error late).
+// HostResetDrives clears it.
+void HostFailNextFlush();
 // The host path for a Windows path ("" when its drive is unmapped).
 #include <string>
 std::string HostPath(const char* windowsPath);

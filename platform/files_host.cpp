@@ -19,6 +19,7 @@ struct Drive {
 };
 Drive drives[26];
 std::string tempPath;
+int failNextFlush;
 
 struct HostFile {
   int fd;
@@ -80,6 +81,7 @@ void HostUnmapDrive(char letter) {
 void HostResetDrives() {
   for (Drive& drive : drives) drive = Drive();
   tempPath.clear();
+  failNextFlush = 0;
 }
 
 void HostSetTempPath(const char* windowsPath) { tempPath = windowsPath; }
@@ -137,6 +139,17 @@ int OsSeekFile(FileHandle file, u32 offset) {
   if (file == kInvalidFile || !file) return 0;
   return lseek(((HostFile*)file)->fd, (off_t)offset, SEEK_SET) == (off_t)offset ? 1 : 0;
 }
+
+int OsFlushFile(FileHandle file) {
+  if (file == kInvalidFile || !file) return 0;
+  if (failNextFlush) {
+    failNextFlush = 0;
+    return 0;
+  }
+  return fsync(((HostFile*)file)->fd) == 0 ? 1 : 0;
+}
+
+void HostFailNextFlush() { failNextFlush = 1; }
 
 int OsCloseFile(FileHandle file) {
   if (file == kInvalidFile || !file) return 0;

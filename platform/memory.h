@@ -17,4 +17,7 @@ void OsFree(void* block);
 void HostFailAllocation(int n);
 // Blocks taken and not yet released, for leak checks in tests.
 long HostLiveAllocations();
+// The largest block asked of OsAlloc since the last call (which starts the
+// count again from 0), for tests of how much memory an operation takes.
+u32 HostTakeLargestAllocation();
 #endif

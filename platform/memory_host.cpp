@@ -5,6 +5,7 @@
 
 static int failCountdown = -1;
 static long liveBlocks = 0;
+static u32 largestAsked = 0;
 
 static int ShouldFail() {
   if (failCountdown < 0) return 0;
@@ -13,6 +14,7 @@ static int ShouldFail() {
 }
 
 void* OsAlloc(u32 size) {
+  if (size > largestAsked) largestAsked = size;
   if (ShouldFail()) return nullptr;
   void* block = malloc(size ? size : 1);
   if (block) ++liveBlocks;
@@ -33,3 +35,9 @@ void OsFree(void* block) {
 
 void HostFailAllocation(int n) { failCountdown = n; }
 long HostLiveAllocations() { return liveBlocks; }
+
+u32 HostTakeLargestAllocation() {
+  const u32 largest = largestAsked;
+  largestAsked = 0;
+  return largest;
+}

@@ -4,12 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "package/decompress.h"
+#include "support/piecewise.h"
 
 namespace {
 
@@ -378,35 +380,48 @@ TEST(DecompressBounds, RefusesNullBuffers) {
   EXPECT_EQ(DecompressBlock(nullptr, 0, end, sizeof end, nullptr, nullptr), 1);  // nothing to write
 }
 
+// A random valid stream of at least `size` bytes: literals with a share
+// picked per stream, two-byte and long matches of every distance class.
+Bytes RandomStream(std::mt19937& rng, size_t size, Bytes* expected) {
+  auto pick = [&rng](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
+  StreamBuilder s;
+  Bytes& e = *expected;
+  e.clear();
+  const uint32_t literalShare = pick(5, 90);
+  while (e.size() < size) {
+    const uint32_t kind = pick(0, 99);
+    const uint32_t have = static_cast<uint32_t>(e.size());
+    if (have < 3 || kind < literalShare) {
+      e.push_back(static_cast<uint8_t>(pick(0, 3) ? pick('a', 'h') : pick(0, 255)));
+      s.Literal(e.back());
+    } else if (kind % 3 == 0) {
+      const uint32_t d = pick(1, std::min(have, pick(0, 1) ? 256u : 2303u));
+      s.TwoByte(d);
+      Copy(e, d, 2);
+    } else {
+      const uint32_t d = pick(1, std::min(have, pick(0, 1) ? 20u : 8192u));
+      const uint32_t n = pick(0, 3) ? pick(3, 12) : pick(3, 282);
+      s.Long(d, n);
+      Copy(e, d, n);
+    }
+  }
+  return s.End().bytes();
+}
+
+void FlipBits(std::mt19937& rng, Bytes* stream, int count) {
+  for (int flip = 0; flip < count; ++flip)
+    (*stream)[rng() % stream->size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+}
+
 TEST(DecompressRandom, ValidStreamsExpandExactlyAndDamagedOnesStayInBounds) {
   std::mt19937 rng(20240601);
-  auto pick = [&rng](uint32_t lo, uint32_t hi) { return std::uniform_int_distribution<uint32_t>(lo, hi)(rng); };
   for (size_t size : {size_t{1}, size_t{50}, size_t{321}, size_t{700}, size_t{5000}, size_t{40000}}) {
     for (int round = 0; round < 12; ++round) {
       SCOPED_TRACE("size " + std::to_string(size) + ", round " + std::to_string(round));
-      StreamBuilder s;
       Bytes e;
-      const uint32_t literalShare = pick(5, 90);
-      while (e.size() < size) {
-        const uint32_t kind = pick(0, 99);
-        const uint32_t have = static_cast<uint32_t>(e.size());
-        if (have < 3 || kind < literalShare) {
-          e.push_back(static_cast<uint8_t>(pick(0, 3) ? pick('a', 'h') : pick(0, 255)));
-          s.Literal(e.back());
-        } else if (kind % 3 == 0) {
-          const uint32_t d = pick(1, std::min(have, pick(0, 1) ? 256u : 2303u));
-          s.TwoByte(d);
-          Copy(e, d, 2);
-        } else {
-          const uint32_t d = pick(1, std::min(have, pick(0, 1) ? 20u : 8192u));
-          const uint32_t n = pick(0, 3) ? pick(3, 12) : pick(3, 282);
-          s.Long(d, n);
-          Copy(e, d, n);
-        }
-      }
-      Bytes stream = s.End().bytes();
+      Bytes stream = RandomStream(rng, size, &e);
       ExpectExpands(stream, e);
-      for (int flip = 0; flip < 4; ++flip) stream[rng() % stream.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+      FlipBits(rng, &stream, 4);
       for (size_t capacity : {size_t{0}, e.size(), e.size() + 1000}) {
         const Expansion damaged = Expand(stream, capacity);
         EXPECT_TRUE(damaged.canaryIntact);
@@ -416,6 +431,77 @@ TEST(DecompressRandom, ValidStreamsExpandExactlyAndDamagedOnesStayInBounds) {
       }
     }
   }
+}
+
+// A stream expanded in pieces gives what the whole-block decoder gives, for
+// every piece size: pauses fall on every kind of code boundary, inside
+// control words, and resume in both loops (pieces of 40 bytes and more
+// resume in the fast one). A damaged stream fails in pieces exactly when it
+// fails whole.
+TEST(DecompressInPieces, EveryPieceSizeGivesTheWholeBlocksBytes) {
+  std::mt19937 rng(20261207);
+  for (size_t size : {size_t{0}, size_t{5}, size_t{1000}, size_t{9000}, size_t{60000}}) {
+    for (int round = 0; round < 4; ++round) {
+      Bytes e;
+      Bytes stream = RandomStream(rng, size, &e);
+      for (uint32_t step : {1u, 2u, 37u, 41u, 300u, 4096u, 100000u}) {
+        SCOPED_TRACE("size " + std::to_string(size) + ", round " + std::to_string(round) + ", step " +
+                     std::to_string(step));
+        const piecewise::Result r = piecewise::ExpandInPieces(stream, static_cast<uint32_t>(e.size()), step);
+        ASSERT_TRUE(r.ok);
+        EXPECT_EQ(r.out, e);
+        EXPECT_EQ(r.consumed, stream.size());
+        EXPECT_TRUE(r.canaryIntact);
+        if (e.size() > 2 * (kLongestReach + step + kLongestCode)) {
+          EXPECT_GT(r.pieces, 2u);
+        }
+      }
+      for (int damage = 0; damage < 6; ++damage) {
+        Bytes damaged(stream);
+        FlipBits(rng, &damaged, 1 + damage % 3);
+        const Expansion whole = Expand(damaged, e.size());
+        for (uint32_t step : {1u, 41u, 4096u}) {
+          SCOPED_TRACE("damaged, size " + std::to_string(size) + ", step " + std::to_string(step));
+          const piecewise::Result r = piecewise::ExpandInPieces(damaged, static_cast<uint32_t>(e.size()), step);
+          EXPECT_TRUE(r.canaryIntact);
+          ASSERT_EQ(r.ok, whole.result == 1);
+          if (r.ok) {
+            EXPECT_EQ(r.out, whole.out);
+            EXPECT_EQ(r.consumed, whole.consumed);
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(DecompressInPieces, RefusesCallsOutsideItsContract) {
+  const Bytes stream = StreamBuilder().Literal('a').Literal('b').End().bytes();
+  StreamDecoder decoder;
+  EXPECT_EQ(0, BeginStreamDecode(&decoder, nullptr, 0));
+  EXPECT_EQ(0, BeginStreamDecode(nullptr, stream.data(), static_cast<u32>(stream.size())));
+  ASSERT_EQ(1, BeginStreamDecode(&decoder, stream.data(), static_cast<u32>(stream.size())));
+  u8 window[8] = {0};
+  u32 filled = 3;
+  EXPECT_EQ(0, ContinueStreamDecode(&decoder, window, &filled, 2, 8));  // filled past pauseAt
+  filled = 0;
+  EXPECT_EQ(0, ContinueStreamDecode(&decoder, window, &filled, 8, 7));  // pauseAt past capacity
+  EXPECT_EQ(0, ContinueStreamDecode(&decoder, nullptr, &filled, 2, 2));
+  ASSERT_EQ(1, ContinueStreamDecode(&decoder, window, &filled, 8, 8));
+  EXPECT_EQ(1u, decoder.ended);
+  EXPECT_EQ(2u, filled);
+  EXPECT_EQ(0, std::memcmp(window, "ab", 2));
+  EXPECT_EQ(stream.size(), static_cast<size_t>(decoder.position - decoder.source));
+  EXPECT_EQ(0, ContinueStreamDecode(&decoder, window, &filled, 8, 8));  // ended: nothing more
+  // A pause point reached by the first literal: one code, then the pause.
+  ASSERT_EQ(1, BeginStreamDecode(&decoder, stream.data(), static_cast<u32>(stream.size())));
+  filled = 0;
+  ASSERT_EQ(1, ContinueStreamDecode(&decoder, window, &filled, 1, 8));
+  EXPECT_EQ(1u, filled);
+  EXPECT_EQ(0u, decoder.ended);
+  ASSERT_EQ(1, ContinueStreamDecode(&decoder, window, &filled, 8, 8));
+  EXPECT_EQ(2u, filled);
+  EXPECT_EQ(1u, decoder.ended);
 }
 
 }  // namespace

@@ -3,12 +3,15 @@
 // allocation failures and damaged entries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "flow/run_state.h"
+#include "package/entry_content.h"
 #include "package/extract.h"
 #include "package/format.h"
 #include "package/package.h"
@@ -212,6 +215,85 @@ TEST_F(PackageHostTest, DamagedEntryLeavesTheExistingFile) {
   EXPECT_EQ(0, ExtractPackageEntry("C", At("c.txt").c_str(), 0));
   ExpectOneBox(kReadError);
   EXPECT_EQ("old", Read(At("c.txt")));
+}
+
+// ---- entries larger than one window ----
+
+// Several windows of content whose matches reach across every piece
+// boundary: numbered lines (short repeats) with runs of pseudo-random bytes.
+std::string LargeContent(size_t size) {
+  std::string content;
+  uint32_t seed = 12345;
+  while (content.size() < size) {
+    content += "line " + std::to_string(content.size() % 9973) + " of the large entry\r\n";
+    for (int i = 0; i < 40; ++i) {
+      seed = seed * 1103515245u + 12345u;
+      content.push_back((char)(seed >> 24));
+    }
+  }
+  content.resize(size);
+  return content;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& item : std::filesystem::directory_iterator(HostPath(folder.c_str())))
+    names.push_back(item.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(PackageHostTest, LargeEntriesAreWrittenAPieceAtATime) {
+  const std::string content = LargeContent(3 * kContentPieceSize + 12345);
+  for (int flags : {kTestCompressed, kTestCompressed | kTestScrambled}) {
+    const std::string package = BuildTestPackage({{"BIG", content, flags}}, true);
+    ASSERT_TRUE(OpenTestPackage(package)) << flags;
+    const u32 storedSize = GetU32(package, RecordField(package, 0, 276));
+    const long live = HostLiveAllocations();
+    HostTakeLargestAllocation();
+    EXPECT_EQ(1, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0)) << flags;
+    // No block of the content's size: the window, and the descrambled copy
+    // of the stored bytes when the entry is scrambled.
+    const u32 largest = HostTakeLargestAllocation();
+    EXPECT_LE(largest, (flags & kTestScrambled) ? std::max<u32>(storedSize, kContentWindowSize)
+                                                : (u32)kContentWindowSize) << flags;
+    EXPECT_LT(largest, content.size()) << flags;
+    EXPECT_TRUE(Read(At("big.dat")) == content) << flags;
+    EXPECT_EQ(std::vector<std::string>{"big.dat"}, FolderNames(Root())) << flags;
+    EXPECT_EQ(live, HostLiveAllocations()) << flags;
+  }
+  ExpectNoBox();
+}
+
+// Damage that shows only in the last piece, after earlier pieces went to the
+// temporary file: the temporary goes, the existing file stays as it was.
+TEST_F(PackageHostTest, DamageFoundInALaterPieceLeavesTheExistingFile) {
+  const std::string content = LargeContent(2 * kContentPieceSize + 999);
+  const std::string package = BuildTestPackage({{"BIG", content, kTestCompressed}}, true);
+  const size_t contentField = RecordField(package, 0, 272);
+  const size_t storedField = RecordField(package, 0, 276);
+  const u32 storedSize = GetU32(package, storedField);
+  const struct {
+    const char* what;
+    size_t at;
+    u32 value;
+  } cases[] = {
+      {"content size one larger (the stream ends early)", contentField, (u32)content.size() + 1},
+      {"content size one smaller (the stream goes on)", contentField, (u32)content.size() - 1},
+      {"stream cut short", storedField, storedSize - 3},
+  };
+  for (const auto& c : cases) {
+    std::string damaged = package;
+    PutU32(&damaged, c.at, c.value);
+    ASSERT_TRUE(OpenTestPackage(damaged)) << c.what;
+    ASSERT_TRUE(WriteTestFile(At("big.dat"), "old"));
+    const long live = HostLiveAllocations();
+    EXPECT_EQ(0, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0)) << c.what;
+    ExpectOneBox(kReadError);
+    EXPECT_EQ("old", Read(At("big.dat"))) << c.what;
+    EXPECT_EQ(std::vector<std::string>{"big.dat"}, FolderNames(Root())) << c.what;
+    EXPECT_EQ(live, HostLiveAllocations()) << c.what;
+  }
 }
 
 TEST_F(PackageHostTest, FileFormHasNoContent) {
@@ -427,6 +509,23 @@ TEST_F(PackageHostTest, RefusedReplacementKeepsTheOriginalAndNoTemporary) {
   for (const auto& item : std::filesystem::directory_iterator(HostPath(Root().c_str())))
     names.push_back(item.path().filename().string());
   EXPECT_EQ(std::vector<std::string>{"ro.txt"}, names);
+}
+
+// The content must be on the disk before it replaces the file: a flush
+// that fails (a late write error) keeps the original and leaves no temporary.
+TEST_F(PackageHostTest, FailedFlushKeepsTheOriginalAndNoTemporary) {
+  ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", "new", kTestCompressed}})));
+  ASSERT_TRUE(WriteTestFile(At("f.txt"), "original"));
+  HostFailNextFlush();
+  EXPECT_EQ(0, ExtractPackageEntry("F", At("f.txt").c_str(), 0));
+  EXPECT_EQ("original", Read(At("f.txt")));
+  HostFailNextFlush();
+  EXPECT_EQ(0, WriteFileWithTime(At("f.txt").c_str(), "new", 3, nullptr));
+  EXPECT_EQ("original", Read(At("f.txt")));
+  EXPECT_EQ(std::vector<std::string>{"f.txt"}, FolderNames(Root()));
+  ExpectNoBox();
+  EXPECT_EQ(1, ExtractPackageEntry("F", At("f.txt").c_str(), 0));
+  EXPECT_EQ("new", Read(At("f.txt")));
 }
 
 TEST_F(PackageHostTest, MissingWriteSlotFailsWithoutTouchingTheFile) {
