@@ -13,10 +13,12 @@
 //
 // Also prints the memory each extraction takes at its peak (resident set,
 // with the high-water mark reset just before): for the compressed entry
-// about its descrambled copy (the stored size) and one window of about
-// 1 MiB, since the content is expanded and written a window at a time; next
-// to nothing for the stored one. The last column gives stored plus content
-// size, what holding the whole content would take. The package bytes
+// two windows of about 1 MiB, one of descrambled stream and one of content,
+// since it is descrambled, expanded and written a window at a time; next
+// to nothing for the stored one. "block MiB" is the largest block it asked
+// of the allocator (the resident set may not grow when freed memory is
+// reused). The last column gives stored plus content size, what holding the
+// whole content and a descrambled copy would take. The package bytes
 // themselves are not counted.
 //
 // Run: extract_bench [--folder DIR] [--passes N]. DIR (default: a new folder
@@ -38,7 +40,7 @@
 
 #include "bench_corpus.h"
 #include "flow/run_state.h"
-#include "package/decompress.h"
+#include "package/entry_content.h"
 #include "package/extract.h"
 #include "package/package.h"
 #include "package/scramble.h"
@@ -106,6 +108,7 @@ bool FileEquals(const std::string& path, const std::vector<uint8_t>& bytes) {
 struct Measured {
   double extractSeconds, plainSeconds, cachedSeconds;
   long peakKiB;  // above the resident set before the extraction
+  u32 largestBlock;  // the largest block the extraction asked for
 };
 
 Measured Measure(const char* entry, const std::string& hostFolder, const std::vector<uint8_t>& content,
@@ -115,6 +118,7 @@ Measured Measure(const char* entry, const std::string& hostFolder, const std::ve
   const std::string plainOut = hostFolder + "/plain.out";
   std::vector<double> extractTimes, plainTimes, cachedTimes;
   long peak = 0;
+  u32 largest = 0;
   for (int pass = 0; pass < passes; ++pass) {
     // Both start from a missing file, one after the other.
     std::remove(hostOut.c_str());
@@ -122,9 +126,11 @@ Measured Measure(const char* entry, const std::string& hostFolder, const std::ve
     const long liveBefore = HostLiveAllocations();
     ResetPeak();
     const long rssBefore = StatusKiB("VmRSS");
+    HostTakeLargestAllocation();
     auto start = std::chrono::steady_clock::now();
     if (ExtractPackageEntry(entry, windowsOut.c_str(), 0) != 1) Fail(std::string("extraction of ") + entry + " failed");
     extractTimes.push_back(Seconds(start));
+    largest = std::max(largest, HostTakeLargestAllocation());
     peak = std::max(peak, StatusKiB("VmHWM") - rssBefore);
     if (HostLiveAllocations() != liveBefore) Fail("extraction left blocks allocated");
     if (pass == 0 && !FileEquals(hostOut, content)) Fail(std::string(entry) + ": the file differs from the content");
@@ -140,7 +146,7 @@ Measured Measure(const char* entry, const std::string& hostFolder, const std::ve
   }
   std::remove(hostOut.c_str());
   std::remove(plainOut.c_str());
-  return {Median(extractTimes), Median(plainTimes), Median(cachedTimes), peak};
+  return {Median(extractTimes), Median(plainTimes), Median(cachedTimes), peak, largest};
 }
 
 }  // namespace
@@ -199,52 +205,48 @@ int main(int argc, char** argv) {
               "plain: write(2) and fsync, as extraction does; cached: write(2) into the page cache only\n\n",
               hostFolder.c_str(), passes);
 
-  std::printf("%-11s %10s %7s %10s %7s %7s %10s %7s %9s %14s\n", "entry", "extract s", "MB/s", "plain s",
-              "MB/s", "ratio", "cached s", "ratio", "peak MiB", "stored+content");
+  std::printf("%-11s %10s %7s %10s %7s %7s %10s %7s %9s %9s %14s\n", "entry", "extract s", "MB/s", "plain s",
+              "MB/s", "ratio", "cached s", "ratio", "peak MiB", "block MiB", "stored+content");
   for (const char* name : {"PACKED.DAT", "STORED.DAT"}) {
     const PackageEntry* record = FindPackageRecord(name, &offset);
     const Measured m = Measure(name, hostFolder, content, passes);
     const double mb = static_cast<double>(content.size()) / 1e6;
     const bool copies = (record->flags & kEntryFlagCompressed) || record->scrambled == kEntryScrambled;
     const double expected = copies ? (static_cast<double>(record->storedSize) + content.size()) / 1048576.0 : 0.0;
-    std::printf("%-11s %10.3f %7.0f %10.3f %7.0f %7.2f %10.3f %7.2f %9.1f %14.1f\n", name, m.extractSeconds,
-                mb / m.extractSeconds, m.plainSeconds, mb / m.plainSeconds,
+    std::printf("%-11s %10.3f %7.0f %10.3f %7.0f %7.2f %10.3f %7.2f %9.1f %9.2f %14.1f\n", name,
+                m.extractSeconds, mb / m.extractSeconds, m.plainSeconds, mb / m.plainSeconds,
                 m.extractSeconds / m.plainSeconds, m.cachedSeconds, m.extractSeconds / m.cachedSeconds,
-                m.peakKiB / 1024.0, expected);
+                m.peakKiB / 1024.0, m.largestBlock / 1048576.0, expected);
   }
 
-  // Where the compressed entry's time goes: its steps one by one, each on
-  // fresh memory as extraction has it, and the expansion again into memory
-  // already touched.
+  // Where the compressed entry's time goes: the content made a piece at a
+  // time as extraction makes it (descrambled and expanded, nothing
+  // written), and within that the descrambling alone.
   {
     packed = FindPackageRecord("PACKED.DAT", &offset);
-    std::vector<double> copyTimes, expandTimes, warmTimes;
-    std::vector<uint8_t> warm(content.size());
+    std::vector<double> pieceTimes, descrambleTimes;
+    std::vector<uint8_t> input(kStreamInputSize);
     for (int pass = 0; pass < passes; ++pass) {
       auto start = std::chrono::steady_clock::now();
-      u8* copy = static_cast<u8*>(OsAlloc(packed->storedSize));
-      std::memcpy(copy, package.data() + offset, packed->storedSize);
-      DescrambleBlock(copy, packed->storedSize);
-      copyTimes.push_back(Seconds(start));
+      ContentPieces pieces;
+      if (!OpenContentPieces(packed, offset, &pieces)) Fail("the entry does not open");
+      uint64_t total = pieces.pieceLength;
+      while (pieces.remaining) {
+        if (!NextContentPiece(&pieces)) Fail("the entry does not expand");
+        total += pieces.pieceLength;
+      }
+      CloseContentPieces(&pieces);
+      pieceTimes.push_back(Seconds(start));
+      if (total != content.size()) Fail("the pieces do not add up to the content");
       start = std::chrono::steady_clock::now();
-      u8* out = static_cast<u8*>(OsAlloc(packed->contentSize));
-      u32 written = 0;
-      if (!DecompressBlock(out, packed->contentSize, copy, packed->storedSize, &written, nullptr) ||
-          written != content.size())
-        Fail("the entry does not expand");
-      expandTimes.push_back(Seconds(start));
-      OsFree(out);
-      start = std::chrono::steady_clock::now();
-      if (!DecompressBlock(warm.data(), packed->contentSize, copy, packed->storedSize, &written, nullptr))
-        Fail("the entry does not expand");
-      warmTimes.push_back(Seconds(start));
-      OsFree(copy);
+      for (u32 at = 0; at < packed->storedSize; at += kStreamInputSize)
+        DescrambleRange(input.data(), package.data() + offset + at, at, kStreamInputSize, packed->storedSize);
+      descrambleTimes.push_back(Seconds(start));
     }
     const double mb = static_cast<double>(content.size()) / 1e6;
-    std::printf("\nPACKED.DAT step by step (median s): descrambled copy %.3f, expansion %.3f (%.0f MB/s; "
-                "%.3f into memory already touched, %.0f MB/s)\n",
-                Median(copyTimes), Median(expandTimes), mb / Median(expandTimes), Median(warmTimes),
-                mb / Median(warmTimes));
+    std::printf("\nPACKED.DAT without the file (median s): every piece made %.3f (%.0f MB/s of content), "
+                "of which descrambling %.3f\n",
+                Median(pieceTimes), mb / Median(pieceTimes), Median(descrambleTimes));
   }
 
   ClosePackage();

@@ -649,20 +649,31 @@ int BeginStreamDecode(StreamDecoder* decoder, const u8* source, u32 sourceLength
   memset(decoder, 0, sizeof *decoder);
   if (source == NULL) return 0;
   BuildTablesOnce();
-  decoder->source = source;
+  decoder->input = source;
   decoder->position = source;
-  decoder->sourceEnd = source + sourceLength;
+  decoder->inputEnd = source + sourceLength;
   decoder->control = kMarkerOnly;
   return 1;
 }
 
+void MoveStreamInput(StreamDecoder* decoder, const u8* input, u32 length) {
+  decoder->consumedBefore = StreamBytesConsumed(decoder);
+  decoder->input = input;
+  decoder->position = input;
+  decoder->inputEnd = input + length;
+}
+
+u32 StreamBytesConsumed(const StreamDecoder* decoder) {
+  return decoder->consumedBefore + (u32)(decoder->position - decoder->input);
+}
+
 int ContinueStreamDecode(StreamDecoder* decoder, u8* window, u32* filled, u32 pauseAt, u32 capacity) {
-  if (decoder == NULL || decoder->source == NULL || decoder->ended || decoder->failed ||
+  if (decoder == NULL || decoder->input == NULL || decoder->ended || decoder->failed ||
       filled == NULL || *filled > pauseAt || pauseAt > capacity || (window == NULL && capacity != 0))
     return 0;
   u8* op = window + *filled;
   const DecodeOutcome outcome = DecodeCodes(window, &op, window + pauseAt, window + capacity,
-                                            &decoder->position, decoder->sourceEnd, &decoder->control);
+                                            &decoder->position, decoder->inputEnd, &decoder->control);
   if (outcome == kDecodeFailed) {
     decoder->failed = 1;
     return 0;

@@ -25,17 +25,28 @@ enum : u32 { kLongestCode = 282, kLongestReach = 8192 };
 // A stream expanded a piece at a time into a window that the caller moves
 // along, for content too large to hold whole. Fields are the decoder's own.
 struct StreamDecoder {
-  const u8* source;
-  const u8* position;  // next stream byte to read
-  const u8* sourceEnd;
+  const u8* input;     // the part of the stream at hand
+  const u8* position;  // next byte to read, within it
+  const u8* inputEnd;
+  u32 consumedBefore;  // stream bytes read before `input`
   u32 control;         // unread bits of the current control word, then a marker bit
   u32 ended;           // the end code has been read
   u32 failed;          // the stream was refused; nothing more is expanded
 };
 
-// Starts `decoder` on the stream `source` (`sourceLength` bytes). Returns 1,
-// or 0 for a null decoder or source.
+// Starts `decoder` on the stream `source` (`sourceLength` bytes, or only its
+// first bytes when the rest is handed over later with MoveStreamInput).
+// Returns 1, or 0 for a null decoder or source.
 int BeginStreamDecode(StreamDecoder* decoder, const u8* source, u32 sourceLength);
+
+// Hands the decoder the stream from its read position on at `input`
+// (`length` bytes): the unread bytes it had, moved or not, and more after
+// them. For a stream that is made ready a piece at a time (descrambled) in
+// a buffer of its own.
+void MoveStreamInput(StreamDecoder* decoder, const u8* input, u32 length);
+
+// Stream bytes read so far, the end code included once it has been read.
+u32 StreamBytesConsumed(const StreamDecoder* decoder);
 
 // Expands the stream further into `window`, from `*filled` on. The `*filled`
 // bytes before that must be the output so far, or at least its last

@@ -20,15 +20,19 @@
 const u8* ReadEntryContent(const PackageEntry* record, u32 dataOffset, void** block);
 
 // An entry's content handed out a piece at a time, for writing to disk: a
-// compressed entry larger than one window is expanded a window at a time, so
-// its whole content never needs a block, and each piece can be written while
-// the next is expanded. Content up to kWholeContentLimit bytes comes as one
-// piece, expanded in full before OpenContentPieces returns.
+// compressed entry larger than one window is expanded a window at a time,
+// and a scrambled one is descrambled a piece at a time, so neither its whole
+// content nor its whole stored bytes ever need a block, and each piece can
+// be written while the next is made. Content up to kWholeContentLimit bytes
+// comes as one piece, made in full before OpenContentPieces returns.
 enum : u32 {
   kContentPieceSize = 1u << 20,
   // The window: kLongestReach bytes of history, a piece, room past the pause.
   kContentWindowSize = kLongestReach + kContentPieceSize + kLongestCode,
   kWholeContentLimit = kContentWindowSize,
+  // Descrambled stream bytes at hand: what filling a whole window can read
+  // (9 bits a byte, and a control word), with room to spare.
+  kStreamInputSize = kContentWindowSize + kContentWindowSize / 8 + 128,
 };
 
 struct ContentPieces {
@@ -37,20 +41,22 @@ struct ContentPieces {
   u32 remaining;         // content bytes after the current piece
   // The reader's own.
   const PackageEntry* record;
-  u8* copy;              // descrambled stored bytes, or null
-  u8* window;            // expansion window, or null
+  const u8* stored;      // the stored bytes, in the package
+  u8* input;             // descrambled stored bytes of a scrambled entry, or null
+  u32 inputSize;
+  u32 fed;               // stored bytes descrambled into `input` so far
+  u8* window;            // expansion window of a compressed entry, or null
   u32 windowSize;
   u32 kept;              // history bytes at the window's start
-  u32 produced;          // content bytes expanded so far
+  u32 produced;          // content bytes handed out so far, the current piece included
   StreamDecoder decoder;
 };
 
 // Opens the content of `record` (stored bytes `dataOffset` bytes into the
 // package) and makes its first piece current. An entry neither compressed
-// nor scrambled is one piece pointing into the package; a scrambled one is
-// descrambled into a copy first. Returns 1, or 0 after one error box ("Can't
-// Allocate Memory !!", or "RESOURCE READ ERROR" for the file form or a
-// stream found damaged) with nothing left allocated.
+// nor scrambled is one piece pointing into the package. Returns 1, or 0
+// after one error box ("Can't Allocate Memory !!", or "RESOURCE READ ERROR"
+// for the file form or a stream found damaged) with nothing left allocated.
 int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces);
 
 // Makes the next piece current (call only while `remaining` is nonzero).

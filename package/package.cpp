@@ -217,10 +217,33 @@ u8* ExpandedContent(const PackageEntry* record, const u8* stream, int keep) {
   return nullptr;
 }
 
+// Descrambles the next `count` stored bytes of `pieces` (all that is left
+// when fewer) to `to`.
+u32 DescrambleNext(ContentPieces* pieces, u8* to, u32 count) {
+  const u32 left = pieces->record->storedSize - pieces->fed;
+  if (count >= left) count = left;
+  else count &= ~3u;  // later pieces start on a scrambled word
+  DescrambleRange(to, pieces->stored + pieces->fed, pieces->fed, count, pieces->record->storedSize);
+  pieces->fed += count;
+  return count;
+}
+
+// Makes sure the decoder has at hand every stream byte that expanding
+// `room` more bytes can read (9 bits a byte and a control word), topping the
+// input buffer up from the stored bytes when it has less.
+void FeedStream(ContentPieces* pieces, u32 room) {
+  StreamDecoder* decoder = &pieces->decoder;
+  const u32 unread = (u32)(decoder->inputEnd - decoder->position);
+  if ((u64)unread >= (u64)room * 9 / 8 + 8 || pieces->fed == pieces->record->storedSize) return;
+  memmove(pieces->input, decoder->position, unread);
+  const u32 added = DescrambleNext(pieces, pieces->input + unread, pieces->inputSize - unread);
+  MoveStreamInput(decoder, pieces->input, unread + added);
+}
+
 // Expands the next piece of `pieces` into its window, after the history
 // kept at its start. When the content runs out within the window the stream
-// must end there; it must also end exactly at contentSize, which is checked
-// before the last piece is handed out. Returns 1, or 0 after the box.
+// must end there, exactly at contentSize, which is checked before the last
+// piece is handed out. Returns 1, or 0 after the box.
 int ExpandPiece(ContentPieces* pieces) {
   const u32 left = pieces->record->contentSize - pieces->produced;
   u32 filled = pieces->kept;
@@ -229,6 +252,7 @@ int ExpandPiece(ContentPieces* pieces) {
     capacity = pieces->windowSize;
     pauseAt = pieces->windowSize - kLongestCode;
   }
+  if (pieces->input) FeedStream(pieces, capacity - filled);
   int ok = ContinueStreamDecode(&pieces->decoder, pieces->window, &filled, pauseAt, capacity);
   if (ok) {
     pieces->piece = pieces->window + pieces->kept;
@@ -239,6 +263,14 @@ int ExpandPiece(ContentPieces* pieces) {
   }
   if (!ok) ShowError(kTextResourceReadError);
   return ok;
+}
+
+// The next piece of a scrambled entry stored as it is: its bytes descrambled.
+void DescramblePiece(ContentPieces* pieces) {
+  pieces->piece = pieces->input;
+  pieces->pieceLength = DescrambleNext(pieces, pieces->input, pieces->inputSize);
+  pieces->produced += pieces->pieceLength;
+  pieces->remaining = pieces->record->contentSize - pieces->produced;
 }
 
 // ResolveDynamicApi leaves the resource functions out of the table; they are
@@ -386,21 +418,29 @@ int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces*
     ShowError(kTextResourceReadError);
     return 0;
   }
-  const u8* stored = openedBytes + dataOffset;
-  if (record->scrambled == kEntryScrambled) {
-    pieces->copy = DescrambledCopy(stored, record->storedSize, 0);
-    if (!pieces->copy) return 0;
-    stored = pieces->copy;
+  pieces->stored = openedBytes + dataOffset;
+  const int compressed = (record->flags & kEntryFlagCompressed) != 0;
+  if (compressed && record->contentSize > MostExpandedSize(record->storedSize)) {
+    ShowError(kTextResourceReadError);
+    return 0;
   }
-  if (!(record->flags & kEntryFlagCompressed)) {  // stored: contentSize == storedSize
-    pieces->piece = stored;
+  if (record->scrambled == kEntryScrambled) {
+    const u32 most = compressed ? kStreamInputSize : kContentPieceSize;
+    pieces->inputSize = record->storedSize < most ? record->storedSize : most;
+    pieces->input = (u8*)OsAlloc(pieces->inputSize);
+    if (!pieces->input) {
+      ShowError(kTextNoMemory);
+      return 0;
+    }
+  }
+  if (!compressed) {  // stored: contentSize == storedSize
+    if (pieces->input) {
+      DescramblePiece(pieces);
+      return 1;
+    }
+    pieces->piece = pieces->stored;
     pieces->pieceLength = record->contentSize;
     return 1;
-  }
-  if (record->contentSize > MostExpandedSize(record->storedSize)) {
-    ShowError(kTextResourceReadError);
-    CloseContentPieces(pieces);
-    return 0;
   }
   pieces->windowSize =
       record->contentSize <= kWholeContentLimit ? record->contentSize : kContentWindowSize;
@@ -410,14 +450,20 @@ int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces*
     CloseContentPieces(pieces);
     return 0;
   }
-  BeginStreamDecode(&pieces->decoder, stored, record->storedSize);
+  if (pieces->input) BeginStreamDecode(&pieces->decoder, pieces->input, 0);
+  else BeginStreamDecode(&pieces->decoder, pieces->stored, record->storedSize);
   if (ExpandPiece(pieces)) return 1;
   CloseContentPieces(pieces);
   return 0;
 }
 
 int NextContentPiece(ContentPieces* pieces) {
-  if (!pieces->window || !pieces->remaining) return 0;
+  if (!pieces->remaining) return 0;
+  if (!pieces->window) {
+    if (!pieces->input) return 0;
+    DescramblePiece(pieces);
+    return 1;
+  }
   // The window moves on; the last kLongestReach bytes stay for the matches
   // of the next piece.
   const u32 filled = pieces->kept + pieces->pieceLength;
@@ -429,9 +475,9 @@ int NextContentPiece(ContentPieces* pieces) {
 
 void CloseContentPieces(ContentPieces* pieces) {
   OsFree(pieces->window);
-  OsFree(pieces->copy);
+  OsFree(pieces->input);
   pieces->window = nullptr;
-  pieces->copy = nullptr;
+  pieces->input = nullptr;
   pieces->piece = nullptr;
   pieces->pieceLength = 0;
   pieces->remaining = 0;

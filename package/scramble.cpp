@@ -1,5 +1,7 @@
 #include "package/scramble.h"
 
+#include <string.h>
+
 #include "package/format.h"
 
 namespace {
@@ -11,25 +13,51 @@ u32 RotateLeft(u32 value, u32 count) {
 
 u32 RotateRight(u32 value, u32 count) { return RotateLeft(value, (32 - (count & 31)) & 31); }
 
+// A little-endian word's bytes as the machine loads them.
+u32 InMachineOrder(u32 littleEndian) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return __builtin_bswap32(littleEndian);
+#else
+  return littleEndian;
+#endif
+}
+
 u32 CountSetBits(u32 value) {
   u32 count = 0;
   for (; value; value &= value - 1) ++count;
   return count;
 }
+
+// The key of word `index` of a block of `length` bytes.
+u32 KeyOfWord(u32 length, u32 index) {
+  const u32 rotation = kScrambleRotations[CountSetBits(length) % 8] % 32;
+  const u32 first = RotateRight(length ^ kScrambleSeed, length % 32);
+  // Rotations add up modulo 32; the product is taken modulo 32 first so it
+  // cannot wrap.
+  return RotateLeft(first, ((index % 32) * rotation) % 32);
+}
 }  // namespace
 
-// Words are read and written byte by byte: the buffer may be unaligned and
-// the package is little-endian whatever the machine.
-void DescrambleBlock(u8* buffer, u32 length) {
-  if (length < 4) return;
+// Whole words at a time: four-byte loads and stores through memcpy (the
+// buffers may be unaligned), with the key put in the machine's byte order,
+// since the package is little-endian whatever the machine.
+void DescrambleRange(u8* to, const u8* from, u32 offset, u32 count, u32 length) {
+  if (offset >= length) return;
+  if (count > length - offset) count = length - offset;
+  const u32 scrambledEnd = length & ~3u;  // the last length % 4 bytes stay
   const u32 rotation = kScrambleRotations[CountSetBits(length) % 8] % 32;
-  u32 key = RotateRight(length ^ kScrambleSeed, length % 32);
-  for (u32 i = 0; i < length / 4; ++i) {
-    u8* p = buffer + 4 * i;
-    p[0] ^= (u8)key;
-    p[1] ^= (u8)(key >> 8);
-    p[2] ^= (u8)(key >> 16);
-    p[3] ^= (u8)(key >> 24);
+  u32 key = KeyOfWord(length, offset / 4);
+  u32 done = 0;
+  for (; done + 4 <= count && offset + done < scrambledEnd; done += 4) {
+    u32 word;
+    memcpy(&word, from + done, 4);
+    word ^= InMachineOrder(key);
+    memcpy(to + done, &word, 4);
     key = RotateLeft(key, rotation);
   }
+  if (to != from) memcpy(to + done, from + done, count - done);
+}
+
+void DescrambleBlock(u8* buffer, u32 length) {
+  if (length >= 4) DescrambleRange(buffer, buffer, 0, length, length);
 }

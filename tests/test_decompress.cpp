@@ -444,10 +444,10 @@ TEST(DecompressInPieces, EveryPieceSizeGivesTheWholeBlocksBytes) {
     for (int round = 0; round < 4; ++round) {
       Bytes e;
       Bytes stream = RandomStream(rng, size, &e);
-      for (uint32_t step : {1u, 2u, 37u, 41u, 300u, 4096u, 100000u}) {
+      for (uint32_t step : {1u, 2u, 37u, 41u, 300u, 4096u, 100000u}) for (bool feed : {false, true}) {
         SCOPED_TRACE("size " + std::to_string(size) + ", round " + std::to_string(round) + ", step " +
-                     std::to_string(step));
-        const piecewise::Result r = piecewise::ExpandInPieces(stream, static_cast<uint32_t>(e.size()), step);
+                     std::to_string(step) + (feed ? ", input fed" : ""));
+        const piecewise::Result r = piecewise::ExpandInPieces(stream, static_cast<uint32_t>(e.size()), step, feed);
         ASSERT_TRUE(r.ok);
         EXPECT_EQ(r.out, e);
         EXPECT_EQ(r.consumed, stream.size());
@@ -462,7 +462,8 @@ TEST(DecompressInPieces, EveryPieceSizeGivesTheWholeBlocksBytes) {
         const Expansion whole = Expand(damaged, e.size());
         for (uint32_t step : {1u, 41u, 4096u}) {
           SCOPED_TRACE("damaged, size " + std::to_string(size) + ", step " + std::to_string(step));
-          const piecewise::Result r = piecewise::ExpandInPieces(damaged, static_cast<uint32_t>(e.size()), step);
+          const piecewise::Result r =
+              piecewise::ExpandInPieces(damaged, static_cast<uint32_t>(e.size()), step, step == 41);
           EXPECT_TRUE(r.canaryIntact);
           ASSERT_EQ(r.ok, whole.result == 1);
           if (r.ok) {
@@ -472,6 +473,21 @@ TEST(DecompressInPieces, EveryPieceSizeGivesTheWholeBlocksBytes) {
         }
       }
     }
+  }
+}
+
+// Literals read the most input per byte written (9 bits): a stream of them
+// alone, its input handed over with no more than that bound, still ends.
+TEST(DecompressInPieces, LiteralsAloneNeedNoMoreInputThanTheBound) {
+  StreamBuilder s;
+  Bytes e;
+  Literals(s, e, 20000);
+  const Bytes stream = s.End().bytes();
+  for (uint32_t step : {1u, 41u, 300u, 4096u}) {
+    const piecewise::Result r = piecewise::ExpandInPieces(stream, static_cast<uint32_t>(e.size()), step, true);
+    ASSERT_TRUE(r.ok) << step;
+    EXPECT_EQ(r.out, e) << step;
+    EXPECT_EQ(r.consumed, stream.size()) << step;
   }
 }
 
@@ -491,7 +507,7 @@ TEST(DecompressInPieces, RefusesCallsOutsideItsContract) {
   EXPECT_EQ(1u, decoder.ended);
   EXPECT_EQ(2u, filled);
   EXPECT_EQ(0, std::memcmp(window, "ab", 2));
-  EXPECT_EQ(stream.size(), static_cast<size_t>(decoder.position - decoder.source));
+  EXPECT_EQ(stream.size(), StreamBytesConsumed(&decoder));
   EXPECT_EQ(0, ContinueStreamDecode(&decoder, window, &filled, 8, 8));  // ended: nothing more
   // A pause point reached by the first literal: one code, then the pause.
   ASSERT_EQ(1, BeginStreamDecode(&decoder, stream.data(), static_cast<u32>(stream.size())));

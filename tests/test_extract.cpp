@@ -80,6 +80,27 @@ TEST(DescrambleBlock, TwiceRestores) {
   }
 }
 
+// A block descrambled in pieces (each starting on a word, of any length,
+// the last one cut at the block's end) equals the block descrambled whole,
+// beyond the 32 words after which the key comes round; nothing past a piece
+// is written.
+TEST(DescrambleRange, PiecesGiveTheWholeBlock) {
+  for (u32 length : {4u, 7u, 130u, 1027u, 4099u}) {
+    std::vector<u8> original(length);
+    for (u32 i = 0; i < length; ++i) original[i] = (u8)(i * 37 + 11);
+    std::vector<u8> whole = original;
+    DescrambleBlock(whole.data(), length);
+    for (u32 piece : {4u, 12u, 132u, 1000u, 5000u}) {
+      std::vector<u8> pieces(length + 8, 0xA5);
+      for (u32 offset = 0; offset < length; offset += piece)
+        DescrambleRange(pieces.data() + offset, original.data() + offset, offset, piece, length);
+      EXPECT_EQ(whole, std::vector<u8>(pieces.begin(), pieces.begin() + length)) << length << "/" << piece;
+      EXPECT_EQ(std::vector<u8>(8, 0xA5), std::vector<u8>(pieces.end() - 8, pieces.end()))
+          << length << "/" << piece;
+    }
+  }
+}
+
 // ---- extraction ----
 
 class ExtractTest : public ::testing::Test {
