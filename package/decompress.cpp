@@ -508,9 +508,11 @@ DecodeOutcome DecodeCodes(u8* const base, u8** opInOut, u8* const pauseAt, u8* c
       const u32 entry = matchTables.match[(u32)(bits >> 51)];
       u32 used = entry & kMatchUsedMask;
       u32 lengthPart = entry;
-      if (DECODE_UNLIKELY(!(entry & kMatchWhole))) {
-        lengthPart = matchTables.length[(u32)((bits << used) >> 55)];
-        used += lengthPart & kMatchUsedMask;
+      {
+        const u32 rest = matchTables.length[(u32)((bits << used) >> 55)];
+        const u32 whole = (entry & kMatchWhole) != 0;
+        lengthPart = whole ? entry : rest;
+        used += whole ? 0 : (rest & kMatchUsedMask);
       }
       const u32 lengthByte = (lengthPart & kMatchLengthByte) != 0;
       const u32 distance = (entry >> kMatchAddAt) + (byte0 << ((entry >> kMatchShiftAt) & 7u));
