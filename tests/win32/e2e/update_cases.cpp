@@ -134,6 +134,32 @@ TEST_F(Placement, EveryKindIntoTheInstallationAndDataFolders) {
   ExpectFolder(data, {"CONFIG.DAT", "NEWSAVE.DAT"});
 }
 
+// Entries of several megabytes are written a window at a time through the
+// real WriteFile and FlushFileBuffers: a compressed one whose matches reach
+// across every window, and one that does not compress and is stored
+// scrambled, each replacing an installed file.
+TEST_F(Placement, LargeEntriesArePlacedWhole) {
+  InstallGame();
+  std::string noise(2500000, '\0');
+  unsigned seed = 7;
+  for (char& c : noise) {
+    seed = seed * 1103515245u + 12345u;
+    c = static_cast<char>(seed >> 24);
+  }
+  const std::string text = Content("LARGE.DAT", 140000);  // about 3.6 MB
+  PutFile(installDir() + "\\LARGE.DAT", "installed large", FileTimeOf(2010, 1, 1));
+  PutFile(installDir() + "\\NOISE.DAT", "installed noise", FileTimeOf(2010, 1, 1));
+  Ini ini = StandardUpdateIni()
+                .Set("UPDATE", "UpdateFile00", "u,LARGE.DAT")
+                .Set("UPDATE", "UpdateFile01", "NOISE.DAT");
+  Process& updater = Launch(ini, {{"LARGE.DAT", text}, {"NOISE.DAT", noise}});
+  Wizard wizard = OpenReadyPage(updater);
+  RunToFinish(updater, wizard);
+  ExpectFile(installDir() + "\\LARGE.DAT", text, kEntryTime);
+  ExpectFile(installDir() + "\\NOISE.DAT", noise, kEntryTime);
+  ExpectFolder(installDir(), {"LARGE.DAT", "NOISE.DAT", "SETUP.INI"});
+}
+
 TEST_F(Placement, DataFolderIsMadeBelowEachRoot) {
   InstallGame();
   Ini ini = StandardUpdateIni()
