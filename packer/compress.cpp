@@ -430,11 +430,27 @@ struct LengthCostTable {
 // Length classes of the long match: the first length of each, and an end.
 constexpr size_t kLengthClassStart[7] = {3, 4, 5, 7, 11, 27, kMaxLong + 1};
 
+// Tells `onProgress` how far the parse has come, once per MiB at most.
+class ProgressReport {
+ public:
+  explicit ProgressReport(const CompressProgress& onProgress) : onProgress_(onProgress) {}
+  void Reached(size_t parsed) {
+    if (!onProgress_ || parsed - told_ < kStep) return;
+    told_ = parsed;
+    onProgress_(parsed);
+  }
+
+ private:
+  static constexpr size_t kStep = size_t{1} << 20;
+  const CompressProgress& onProgress_;
+  size_t told_ = 0;
+};
+
 // `depth` bounds the steps of a tree search; a match of `takeWhole` bytes or
 // more is taken as it is: the positions it covers are only inserted into the
 // tree, not priced.
 void OptimalParse(const uint8_t* in, size_t size, uint32_t depth, size_t takeWhole,
-                  StreamWriter& writer) {
+                  StreamWriter& writer, ProgressReport& progress) {
   static const LengthCostTable kLengthBits;
   // The prices of a stretch of positions are worked out before its path is
   // written. A stretch ends after at least kStretch positions at the first
@@ -523,6 +539,7 @@ void OptimalParse(const uint8_t* in, size_t size, uint32_t depth, size_t takeWho
       q += length;
     }
     start = p;
+    progress.Reached(start);
   }
 }
 
@@ -604,10 +621,12 @@ class ChainFinder {
   size_t inserted_ = 0;
 };
 
-void LazyParse(const uint8_t* data, size_t size, const SearchLimits& limits, StreamWriter& writer) {
+void LazyParse(const uint8_t* data, size_t size, const SearchLimits& limits, StreamWriter& writer,
+               ProgressReport& progress) {
   ChainFinder finder(data, size, limits);
   size_t p = 0;
   while (p < size) {
+    progress.Reached(p);
     Match m = finder.Find(p);
     if (m.length == 0) {
       writer.Literal(data[p]);
@@ -633,20 +652,22 @@ void LazyParse(const uint8_t* data, size_t size, const SearchLimits& limits, Str
 
 }  // namespace
 
-std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, CompressEffort effort) {
+std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size, CompressEffort effort,
+                                   const CompressProgress& onProgress) {
   if (size > 0x7FFFFFFFu) throw std::length_error("CompressBlock: input of 2 GiB or more");
   if (data == nullptr && size != 0) throw std::invalid_argument("CompressBlock: null input");
 
   StreamWriter writer(size);
+  ProgressReport progress(onProgress);
   switch (effort) {
     case CompressEffort::kFast:
-      LazyParse(data, size, {16, 64, 32}, writer);
+      LazyParse(data, size, {16, 64, 32}, writer, progress);
       break;
     case CompressEffort::kNormal:
-      OptimalParse(data, size, 16, 64, writer);
+      OptimalParse(data, size, 16, 64, writer, progress);
       break;
     case CompressEffort::kBest:
-      OptimalParse(data, size, 64, kMaxLong, writer);
+      OptimalParse(data, size, 64, kMaxLong, writer, progress);
       break;
   }
   writer.End();

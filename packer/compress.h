@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 // How the input is parsed into codes.
@@ -30,8 +31,12 @@ enum class CompressEffort { kFast, kNormal, kBest };
 // one bit in eight more, plus five bytes): see CompressionPays. Working
 // memory besides the result is fixed: about 2 MiB for kNormal and kBest,
 // under 0.5 MiB for kFast.
+// `onProgress`, when set, is told the input bytes parsed so far about every
+// MiB, for a progress display: a large block takes a while.
+using CompressProgress = std::function<void(size_t parsed)>;
 std::vector<uint8_t> CompressBlock(const uint8_t* data, size_t size,
-                                   CompressEffort effort = CompressEffort::kBest);
+                                   CompressEffort effort = CompressEffort::kBest,
+                                   const CompressProgress& onProgress = nullptr);
 
 // Whether an entry of `contentSize` bytes should be stored as its compressed
 // stream of `compressedSize` bytes: only when that is strictly smaller.

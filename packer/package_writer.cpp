@@ -32,7 +32,7 @@ void PutLE32(uint8_t* p, uint32_t value) {
 }
 
 // The stored bytes of one entry and its directory record.
-bool StoreEntry(const PackInput& input, CompressEffort effort, std::vector<uint8_t>* stored,
+bool StoreEntry(const PackInput& input, const PackOptions& options, std::vector<uint8_t>* stored,
                 uint8_t record[kPackageEntrySize], std::string* error) {
   if (!CheckName(input.name, error)) return false;
   if (ExceedsU32(input.content.size())) {
@@ -41,7 +41,10 @@ bool StoreEntry(const PackInput& input, CompressEffort effort, std::vector<uint8
   }
   bool compressed = false;
   if (input.compression != EntryCompression::kNever) {
-    std::vector<uint8_t> stream = CompressBlock(input.content.data(), input.content.size(), effort);
+    CompressProgress onProgress;
+    if (options.onEntryProgress) onProgress = [&](size_t done) { options.onEntryProgress(input, done); };
+    std::vector<uint8_t> stream =
+        CompressBlock(input.content.data(), input.content.size(), options.effort, onProgress);
     compressed = input.compression == EntryCompression::kAlways ||
                  CompressionPays(stream.size(), input.content.size());
     if (compressed) *stored = std::move(stream);
@@ -77,7 +80,7 @@ bool BuildPackage(const std::vector<PackInput>& entries, const PackOptions& opti
   for (size_t i = 0; i < entries.size(); ++i) {
     std::vector<uint8_t> stored;
     if (options.onEntry) options.onEntry(entries[i], false);
-    if (!StoreEntry(entries[i], options.effort, &stored, &directory[i * kPackageEntrySize], error))
+    if (!StoreEntry(entries[i], options, &stored, &directory[i * kPackageEntrySize], error))
       return false;
     if (options.onEntry) options.onEntry(entries[i], true);
     package.insert(package.end(), stored.begin(), stored.end());

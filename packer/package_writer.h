@@ -32,6 +32,9 @@ struct PackOptions {
   // Told before (`done` false) and after (`done` true) each entry is stored:
   // a large entry takes a while, and a progress display can follow it.
   std::function<void(const PackInput& entry, bool done)> onEntry;
+  // Told, while a large entry is compressed, how many of its content bytes
+  // are done, about every MiB.
+  std::function<void(const PackInput& entry, size_t done)> onEntryProgress;
 };
 
 // Builds a complete package: header, each entry's stored bytes at a multiple

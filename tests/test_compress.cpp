@@ -351,6 +351,24 @@ TEST(CompressStreams, CompressesWhatRepeats) {
   }
 }
 
+// A large block reports its progress about every MiB, rising and within the
+// block, at every effort, and reporting changes nothing in the stream.
+TEST(CompressProgress, ReportedAboutEveryMegabyte) {
+  Bytes input(2300000);
+  std::mt19937 rng(99);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<uint8_t>(i % 251 < 200 ? i % 7 : rng());
+  for (CompressEffort effort : {CompressEffort::kFast, CompressEffort::kNormal, CompressEffort::kBest}) {
+    std::vector<size_t> told;
+    const Bytes stream = CompressBlock(input.data(), input.size(), effort, [&](size_t done) { told.push_back(done); });
+    EXPECT_EQ(stream, CompressBlock(input.data(), input.size(), effort)) << static_cast<int>(effort);
+    ASSERT_EQ(told.size(), 2u) << static_cast<int>(effort);
+    for (size_t i = 0; i < told.size(); ++i) {
+      EXPECT_GE(told[i] - (i ? told[i - 1] : 0), size_t{1} << 20) << static_cast<int>(effort);
+      EXPECT_LE(told[i], input.size()) << static_cast<int>(effort);
+    }
+  }
+}
+
 TEST(CompressionPays, OnlyWhenStrictlySmaller) {
   const struct {
     size_t compressed, content;

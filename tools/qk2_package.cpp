@@ -26,8 +26,14 @@ void PackProgress::EntryStarting(const std::string& name) {
   Draw();
 }
 
+void PackProgress::EntryAdvanced(uint64_t done) {
+  currentDone_ = done;
+  Draw();
+}
+
 void PackProgress::EntryDone(uint64_t bytes) {
   current_.clear();
+  currentDone_ = 0;
   ++entriesDone_;
   bytesDone_ += bytes;
   Draw();
@@ -42,7 +48,8 @@ void PackProgress::Finish() {
 
 std::string PackProgress::Line() const {
   // By bytes, which is what takes the time; by entries when all are empty.
-  const double part = bytes_     ? (double)bytesDone_ / (double)bytes_
+  const uint64_t done = bytesDone_ + currentDone_;
+  const double part = bytes_     ? (double)done / (double)bytes_
                       : entries_ ? (double)entriesDone_ / (double)entries_
                                  : 1.0;
   const int filled = (int)(part * kBarWidth + 0.5);
@@ -50,7 +57,7 @@ std::string PackProgress::Line() const {
   std::snprintf(text, sizeof text, "packing [%s%s] %3d%%  %zu/%zu entries  %.1f/%.1f MB",
                 std::string((size_t)filled, '#').c_str(),
                 std::string((size_t)(kBarWidth - filled), '-').c_str(), (int)(part * 100 + 0.5),
-                entriesDone_, entries_, (double)bytesDone_ / (double)kMegabyte,
+                entriesDone_, entries_, (double)done / (double)kMegabyte,
                 (double)bytes_ / (double)kMegabyte);
   return text;
 }
@@ -85,6 +92,7 @@ bool AssemblePackage(std::vector<PackInput> inputs, const PackOptions& options,
       if (done) progress->EntryDone(entry.content.size());
       else progress->EntryStarting(FromCp932(entry.name));
     };
+    followed.onEntryProgress = [progress](const PackInput&, size_t done) { progress->EntryAdvanced(done); };
   }
   return BuildPackage(inputs, followed, out, error);
 }

@@ -13,9 +13,11 @@
 class PackProgress {
  public:
   PackProgress(size_t entries, uint64_t bytes, bool show);
-  // The entry `name` (for the terminal) is being packed: a large one can
-  // take a while, and the encoder does not say how far it has come.
+  // The entry `name` (for the terminal) is being packed.
   void EntryStarting(const std::string& name);
+  // `done` content bytes of the entry being packed are compressed: a large
+  // one takes a while.
+  void EntryAdvanced(uint64_t done);
   // One more entry of `bytes` content bytes is packed.
   void EntryDone(uint64_t bytes);
   // Ends the line.
@@ -35,6 +37,7 @@ class PackProgress {
   size_t entriesDone_ = 0;
   uint64_t bytes_;
   uint64_t bytesDone_ = 0;
+  uint64_t currentDone_ = 0;  // of the entry being packed
 };
 
 // Fills `input`'s content and time stamp from the file at `path`.

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <functional>
 
 #include "json.h"
@@ -369,6 +370,28 @@ TEST_F(MakeUpdater, ProgressBarOnRequest) {
       << run.err;
   EXPECT_EQ(end.find_first_not_of(' ', 71), end.size() - 1);
   EXPECT_EQ(end.back(), '\n');
+}
+
+// A large entry moves the bar while it is compressed, not only when done:
+// some line shows megabytes of it while the entry is still the one named.
+TEST_F(MakeUpdater, ProgressBarMovesInsideALargeEntry) {
+  std::vector<std::string> lines = StandardIniLines();
+  lines.push_back("UpdateFile03=BIG.DAT");
+  std::vector<FolderFile> files = StandardFiles();
+  files.push_back({"BIG.DAT", Compressible(3u << 20)});
+  WriteUpdateFolder(folder_, lines, files);
+  const std::string exe = temp_ / "Update.exe";
+  const ToolRun run = Make(exe, {"--progress", "-1"});
+  ASSERT_EQ(run.code, 0) << run.Shown();
+  bool inside = false;
+  for (size_t at = run.err.find('\r'); at != std::string::npos; at = run.err.find('\r', at + 1)) {
+    const std::string line = run.err.substr(at + 1, run.err.find('\r', at + 1) - at - 1);
+    const size_t mb = line.find(" entries  ");
+    if (line.find("  BIG.DAT") != std::string::npos && mb != std::string::npos &&
+        std::atof(line.c_str() + mb + 10) >= 1.0)
+      inside = true;
+  }
+  EXPECT_TRUE(inside) << run.err;
 }
 
 // ---------------------------------------------------------------- signing
