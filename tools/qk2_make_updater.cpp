@@ -26,6 +26,9 @@ const char kMakeUpdaterUsage[] =
     "  --cert FILE            with --sign: the certificate (PEM or DER)\n"
     "  --key FILE             with --sign: its private key\n"
     "  --pass PASSWORD        with --sign: the key's password\n"
+    "  --timestamp URL        with --sign: have the signature time-stamped by this\n"
+    "                         RFC 3161 server, so that it stays valid after the\n"
+    "                         certificate expires\n"
     "Every problem of the folder is printed as FILE:LINE: message, and then no\n"
     "updater is written.\n";
 
@@ -45,6 +48,7 @@ struct MakeOptions {
   std::string key;
   std::string pass;
   bool hasPass = false;
+  std::string timestamp;  // RFC 3161 server URL, or empty
 };
 
 int Usage(const std::string& message) {
@@ -62,6 +66,7 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
                          : arg == "--cert"                ? &o->cert
                          : arg == "--key"                 ? &o->key
                          : arg == "--pass"                ? &o->pass
+                         : arg == "--timestamp"           ? &o->timestamp
                                                           : nullptr;
     if (value) {
       if (++i == args.size()) return Usage(arg + " needs a value");
@@ -85,8 +90,8 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
   o->folder = folders[0];
   if (o->output.empty()) return Usage("give the updater to write with -o NAME.exe");
   if (o->sign && (o->cert.empty() || o->key.empty())) return Usage("--sign needs --cert and --key");
-  if (!o->sign && (!o->cert.empty() || !o->key.empty() || o->hasPass))
-    return Usage("--cert, --key and --pass belong to --sign");
+  if (!o->sign && (!o->cert.empty() || !o->key.empty() || o->hasPass || !o->timestamp.empty()))
+    return Usage("--cert, --key, --pass and --timestamp belong to --sign");
   return kExitOk;
 }
 
@@ -180,6 +185,7 @@ int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
 int Sign(const MakeOptions& o, const std::string& unsignedPath, const std::string& signedPath) {
   std::vector<std::string> args = {"sign", "-certs", o.cert, "-key", o.key};
   if (o.hasPass) args.insert(args.end(), {"-pass", o.pass});
+  if (!o.timestamp.empty()) args.insert(args.end(), {"-ts", o.timestamp});
   args.insert(args.end(), {"-h", "sha256", "-in", unsignedPath, "-out", signedPath});
   bool notFound = false;
   std::string error;

@@ -16,6 +16,13 @@
 #include "update_folder.h"
 
 #if !defined(_WIN32)
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
 #include "flow/startup.h"
 #include "flow/wizard.h"
 #include "platform/files.h"
@@ -187,7 +194,11 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
       {"--cert without --sign",
        {"FOLDER", "-o", "OUT", "--cert", "c.pem", "--key", "k.pem"},
        2,
-       "qk2: make-updater: --cert, --key and --pass belong to --sign"},
+       "qk2: make-updater: --cert, --key, --pass and --timestamp belong to --sign"},
+      {"--timestamp without --sign",
+       {"FOLDER", "-o", "OUT", "--timestamp", "http://127.0.0.1:1/"},
+       2,
+       "qk2: make-updater: --cert, --key, --pass and --timestamp belong to --sign"},
       {"base missing",
        {"FOLDER", "-o", "OUT", "--base", "MISSING"},
        3,
@@ -440,6 +451,133 @@ TEST_F(MakeUpdater, SignsTheFinishedUpdater) {
                 .code,
             0);
   EXPECT_EQ(RunQk2({"verify", exe}).code, 1);
+}
+
+// A time-stamping authority of the test's own on 127.0.0.1: it answers each
+// POSTed RFC 3161 query with a reply that `openssl ts -reply` makes with a
+// throwaway TSA certificate, as a public server would.
+class LocalTimestampServer {
+ public:
+  explicit LocalTimestampServer(const TempFolder& temp) : temp_(temp) {}
+  ~LocalTimestampServer() {
+    if (listening_ >= 0) ::shutdown(listening_, SHUT_RDWR);  // ends accept()
+    if (server_.joinable()) server_.join();
+    if (listening_ >= 0) ::close(listening_);
+  }
+
+  // Makes the TSA's key and certificate and starts listening; "" or why not.
+  std::string Start() {
+    if (!WriteFile(temp_ / "tsa.cnf", kConfig) || !WriteFile(temp_ / "tsa.serial", "01\n"))
+      return "cannot write the TSA configuration";
+    const ToolRun made = RunProgram(
+        "/bin/sh", {"-c", "cd '" + temp_.path() + "' && openssl req -x509 -newkey rsa:2048 -nodes "
+                          "-keyout tsa.key -out tsa.pem -days 1 -subj /CN=qk2-test-tsa "
+                          "-config tsa.cnf -extensions tsa_ext 2>&1"});
+    if (made.code != 0) return made.Shown();
+    listening_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (listening_ < 0 || ::bind(listening_, (sockaddr*)&address, sizeof address) != 0 ||
+        ::listen(listening_, 4) != 0 || ::getsockname(listening_, (sockaddr*)&address, &length) != 0)
+      return "cannot listen on 127.0.0.1";
+    port_ = ntohs(address.sin_port);
+    server_ = std::thread([this] { Serve(); });
+    return "";
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+  std::string Certificate() const { return temp_ / "tsa.pem"; }
+  int Answered() const { return answered_; }
+
+ private:
+  static constexpr const char* kConfig =
+      "[ req ]\ndistinguished_name = dn\n[ dn ]\n"
+      "[ tsa_ext ]\nbasicConstraints = critical,CA:false\nkeyUsage = critical,digitalSignature\n"
+      "extendedKeyUsage = critical,timeStamping\n"
+      "[ tsa ]\ndefault_tsa = tsa_config\n"
+      "[ tsa_config ]\nserial = tsa.serial\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+      "digests = sha256, sha1\ness_cert_id_alg = sha256\n";
+
+  void Serve() {
+    for (;;) {
+      const int connection = ::accept(listening_, nullptr, nullptr);
+      if (connection < 0) return;
+      Answer(connection);
+      ::close(connection);
+    }
+  }
+
+  // One request: headers, then Content-Length bytes of query.
+  void Answer(int connection) {
+    std::string request;
+    char buffer[4096];
+    size_t bodyAt = std::string::npos, wanted = 0;
+    while (bodyAt == std::string::npos || request.size() < bodyAt + wanted) {
+      const ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+      if (n <= 0) return;
+      request.append(buffer, (size_t)n);
+      if (bodyAt == std::string::npos && (bodyAt = request.find("\r\n\r\n")) != std::string::npos) {
+        bodyAt += 4;
+        const size_t field = request.find("Content-Length:");
+        if (field == std::string::npos || field > bodyAt) return;
+        wanted = std::strtoul(request.c_str() + field + 15, nullptr, 10);
+      }
+    }
+    if (!WriteFile(temp_ / "query.tsq", request.substr(bodyAt, wanted))) return;
+    const ToolRun reply = RunProgram(
+        "/bin/sh", {"-c", "cd '" + temp_.path() + "' && openssl ts -reply -config tsa.cnf "
+                          "-queryfile query.tsq -signer tsa.pem -inkey tsa.key -out reply.tsr 2>&1"});
+    if (reply.code != 0) return;
+    const std::string body = ReadFileOrEmpty(temp_ / "reply.tsr");
+    const std::string response = "HTTP/1.0 200 OK\r\nContent-Type: application/timestamp-reply\r\n"
+                                 "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    if (::send(connection, response.data(), response.size(), 0) == (ssize_t)response.size()) ++answered_;
+  }
+
+  const TempFolder& temp_;
+  int listening_ = -1;
+  int port_ = 0;
+  std::thread server_;
+  std::atomic<int> answered_{0};
+};
+
+// The signature is time-stamped by the server given: the stamp verifies
+// against that server's certificate. A server that cannot be reached fails
+// the command with the signing exit code and leaves nothing behind.
+TEST_F(MakeUpdater, TimeStampsTheSignature) {
+  if (!OnPath("osslsigncode") || !OnPath("openssl"))
+    GTEST_SKIP() << "osslsigncode or openssl is not installed (tools/setup.sh installs them)";
+  WriteUpdateFolder(folder_, StandardIniLines(), StandardFiles());
+  const std::string cert = temp_ / "cert.pem", key = temp_ / "key.pem";
+  const ToolRun made =
+      RunProgram("/bin/sh", {"-c", "openssl req -x509 -newkey rsa:2048 -nodes -keyout '" + key +
+                                       "' -out '" + cert + "' -days 1 -subj /CN=qk2-test 2>&1"});
+  ASSERT_EQ(made.code, 0) << made.Shown();
+  LocalTimestampServer tsa(temp_);
+  ASSERT_EQ(tsa.Start(), "");
+
+  const std::string exe = temp_ / "Stamped.exe";
+  const ToolRun run = Make(exe, {"--sign", "--cert", cert, "--key", key, "--timestamp", tsa.Url()});
+  ASSERT_EQ(run.code, 0) << run.Shown();
+  EXPECT_EQ(tsa.Answered(), 1);
+  const ToolRun check =
+      RunProgram("/bin/sh", {"-c", "osslsigncode verify -CAfile '" + cert + "' -TSA-CAfile '" +
+                                       tsa.Certificate() + "' -in '" + exe + "' 2>&1"});
+  EXPECT_EQ(check.code, 0) << check.Shown();
+  EXPECT_NE(check.out.find("Timestamp Server Signature verification: ok"), std::string::npos) << check.out;
+  EXPECT_NE(check.out.find("Signature verification: ok"), std::string::npos) << check.out;
+
+  // Port 1 of the loopback: nobody listens there.
+  const std::string unreachable = "http://127.0.0.1:1/";
+  const std::string failed = temp_ / "Unstamped.exe";
+  const ToolRun refused = Make(failed, {"--sign", "--cert", cert, "--key", key, "--timestamp", unreachable});
+  EXPECT_EQ(refused.code, 4) << refused.Shown();
+  EXPECT_NE(refused.err.find("qk2: make-updater: osslsigncode could not sign"), std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(FileExists(failed));
+  EXPECT_FALSE(FileExists(failed + ".partial"));
+  EXPECT_FALSE(FileExists(failed + ".signed"));
 }
 
 TEST_F(MakeUpdater, SigningWithoutOsslsigncodeSaysSo) {
