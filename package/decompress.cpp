@@ -80,6 +80,9 @@ enum : u32 {
   // written in 16-byte units (288): 32 + 288 = 320.
   kFastInputSlack = 80,
   kFastOutputSlack = 320,
+  // A round's literals end before the pause point when it starts this far
+  // ahead of it.
+  kFastPauseSlack = 33,
 };
 
 // The walk that finds where the next control word stands. Its state is the
@@ -439,13 +442,18 @@ DecodeOutcome DecodeCodes(u8* const base, u8** opInOut, u8* const pauseAt, u8* c
   u8* const pauseLimit = pauseAt == destinationEnd ? nullptr : pauseAt;
   DecodeOutcome outcome = kDecodeFailed;
 
-  if ((size_t)(sourceEnd - ip) > kFastInputSlack && (size_t)(destinationEnd - op) > kFastOutputSlack) {
+  // A fast round writes up to 32 literals and then a match: it starts only
+  // where its match still begins before the pause point, so that a pause
+  // never comes more than kLongestCode - 1 bytes past it.
+  if ((size_t)(sourceEnd - ip) > kFastInputSlack && (size_t)(destinationEnd - op) > kFastOutputSlack &&
+      (!pauseLimit || (size_t)(pauseLimit - op) > kFastPauseSlack)) {
     const u8* const sourceLimit = sourceEnd - kFastInputSlack;
     u8* destinationLimit = destinationEnd - kFastOutputSlack;
-    if (pauseLimit && pauseLimit < destinationLimit) destinationLimit = pauseLimit;
+    if (pauseLimit && pauseLimit - kFastPauseSlack < destinationLimit)
+      destinationLimit = pauseLimit - kFastPauseSlack;
     // `bits` holds, from the top, the unread bits of the current word and
     // the 32 bits of the next one, which stands at `next`; `available`
-    // counts them (33 to 64 between rounds). `after` is where the word after
+    // counts them (32 to 64 between rounds). `after` is where the word after
     // the next one stands, and `scan` the walk's state at its first bit.
     // A data byte at `ip` or later lies after the next word once every byte
     // before that word has been read, that is once `ip` reaches `next`; the
@@ -533,7 +541,7 @@ DecodeOutcome DecodeCodes(u8* const base, u8** opInOut, u8* const pauseAt, u8* c
 #undef DECODE_NEXT_WORD
     // Back to the one-variable form. A current word of which nothing is read
     // is read again by the checked loop.
-    const u32 unread = available - 32;  // 1 to 32
+    const u32 unread = available - 32;  // 0 to 32
     if (unread == 32) {
       ip -= 4;
       control = kMarkerOnly;

@@ -51,14 +51,17 @@ u32 StreamBytesConsumed(const StreamDecoder* decoder);
 // Expands the stream further into `window`, from `*filled` on. The `*filled`
 // bytes before that must be the output so far, or at least its last
 // kLongestReach bytes: no match may reach before `window`. Stops at the
-// first code boundary where the output reaches `pauseAt`, or at the end
-// code (then `decoder->ended` is 1); with `pauseAt` equal to `capacity` it
-// never pauses, so the stream must end within `capacity`. A pause can leave
-// up to kLongestCode - 1 bytes past `pauseAt`: keep `capacity` at least
-// kLongestCode above a `pauseAt` that is to pause. Returns 1 with `*filled`
-// advanced, or 0 for a stream that is truncated, runs past `capacity` or
-// reaches before `window`, for `*filled` > `pauseAt` > `capacity`, and once
-// the stream has ended or failed. Reads only between the stream's bounds and
+// first code boundary where the output reaches `pauseAt` (at once when
+// `*filled` is `pauseAt`), or at the end code (then `decoder->ended` is 1);
+// with `pauseAt` equal to `capacity` it never pauses, so the stream must end
+// within `capacity`. A pause leaves at most kLongestCode - 1 bytes past
+// `pauseAt`: keep `capacity` at least kLongestCode above a `pauseAt` that is
+// to pause. Returns 1 with `*filled` advanced, or 0 for a stream that is
+// truncated, runs past `capacity` or reaches before `window`, for `*filled`
+// > `pauseAt` or `pauseAt` > `capacity`, and once the stream has ended or
+// failed. A stream whose input at hand runs out counts as truncated, so
+// hand over enough first (MoveStreamInput): a code reads at most 9 bits per
+// byte it writes and a control word is taken whole, so expanding n bytes
+// reads at most n * 9 / 8 + 8 bytes. Reads only within the input at hand and
 // writes only within `window` + `capacity`.
-// Consumed so far: `decoder->position - decoder->source`.
 int ContinueStreamDecode(StreamDecoder* decoder, u8* window, u32* filled, u32 pauseAt, u32 capacity);

@@ -11,7 +11,8 @@
 // Content larger than about 1 MiB is expanded and written a window at a
 // time: damage further into its stream is found while the temporary file is
 // being written, which is then deleted, leaving the destination as it was
-// (a read-only attribute already cleared stays cleared).
+// (a read-only attribute already cleared stays cleared); when a newer file
+// is kept, such damage goes unnoticed and the result is 1.
 int ExtractPackageEntry(const char* name, const char* destinationPath, int keepNewer);
 
 // Creates `path` with `length` bytes of `buffer`, times set to `*time` when

@@ -55,7 +55,12 @@ void DescrambleRange(u8* to, const u8* from, u32 offset, u32 count, u32 length) 
     memcpy(to + done, &word, 4);
     key = RotateLeft(key, rotation);
   }
-  if (to != from) memcpy(to + done, from + done, count - done);
+  // A last part word: its bytes inside the scrambled words take their bytes
+  // of the key, the block's last length % 4 bytes stay.
+  for (u32 shift = 0; done < count; ++done, shift += 8) {
+    const u8 keyByte = offset + done < scrambledEnd ? (u8)(key >> shift) : 0;
+    to[done] = from[done] ^ keyByte;
+  }
 }
 
 void DescrambleBlock(u8* buffer, u32 length) {

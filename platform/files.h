@@ -22,7 +22,8 @@ u32 OsGetFileSize(FileHandle file);
 // SetFilePointer from the beginning: 1 or 0.
 int OsSeekFile(FileHandle file, u32 offset);
 // FlushFileBuffers: waits until the file's written bytes are on the disk.
-// 1 or 0.
+// 1, also where the device does not flush at all (some network and virtual
+// drives, which refuse the call as unsupported); 0 when the flush fails.
 int OsFlushFile(FileHandle file);
 // CloseHandle: 1 or 0.
 int OsCloseFile(FileHandle file);

@@ -35,7 +35,11 @@ int OsSeekFile(FileHandle file, u32 offset) {
   return SetFilePointerEx((HANDLE)file, distance, nullptr, FILE_BEGIN) ? 1 : 0;
 }
 
-int OsFlushFile(FileHandle file) { return FlushFileBuffers((HANDLE)file) ? 1 : 0; }
+int OsFlushFile(FileHandle file) {
+  if (FlushFileBuffers((HANDLE)file)) return 1;
+  const DWORD error = GetLastError();
+  return error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ? 1 : 0;
+}
 int OsCloseFile(FileHandle file) { return CloseHandle((HANDLE)file) ? 1 : 0; }
 int OsCreateDirectory(const char* path) { return CreateDirectoryA(path, nullptr) ? 1 : 0; }
 int OsDeleteFile(const char* path) { return DeleteFileA(path) ? 1 : 0; }

@@ -3,6 +3,7 @@
 // sized (the decoder's checked loop) and with room to spare (its fast loop).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -472,6 +473,44 @@ TEST(DecompressInPieces, EveryPieceSizeGivesTheWholeBlocksBytes) {
           }
         }
       }
+    }
+  }
+}
+
+// With room well past the pause point, a pause still comes at the first code
+// boundary at or past it: less than one code's bytes beyond, never before,
+// and a call whose output already stands at its pause point writes nothing.
+// Rounds of 31 literals and a 282-byte match are the longest there are.
+TEST(DecompressInPieces, PausesWithinOneCodeOfThePausePoint) {
+  StreamBuilder s;
+  Bytes e;
+  for (int i = 0; i < 40; ++i) {
+    Literals(s, e, 31);
+    s.Long(1, 282);
+    Copy(e, 1, 282);
+  }
+  std::mt19937 rng(5);
+  Bytes randomExpected;
+  const Bytes randomStream = RandomStream(rng, 20000, &randomExpected);
+  for (const auto& [stream, expected] : {std::make_pair(s.End().bytes(), e), std::make_pair(randomStream, randomExpected)}) {
+    const u32 capacity = static_cast<u32>(expected.size());
+    for (u32 pauseAt = 1; pauseAt + 2000 < capacity; pauseAt += 37) {
+      SCOPED_TRACE("pause at " + std::to_string(pauseAt));
+      StreamDecoder decoder;
+      ASSERT_EQ(1, BeginStreamDecode(&decoder, stream.data(), static_cast<u32>(stream.size())));
+      Bytes window(capacity + 64, 0xA5);
+      u32 filled = 0;
+      ASSERT_EQ(1, ContinueStreamDecode(&decoder, window.data(), &filled, pauseAt, capacity));
+      ASSERT_EQ(0u, decoder.ended);
+      EXPECT_GE(filled, pauseAt);
+      EXPECT_LT(filled - pauseAt, kLongestCode);
+      EXPECT_TRUE(std::equal(window.begin(), window.begin() + filled, expected.begin()));
+      const u32 paused = filled;
+      ASSERT_EQ(1, ContinueStreamDecode(&decoder, window.data(), &filled, filled, capacity));
+      EXPECT_EQ(paused, filled);
+      ASSERT_EQ(1, ContinueStreamDecode(&decoder, window.data(), &filled, capacity, capacity));
+      EXPECT_EQ(1u, decoder.ended);
+      EXPECT_EQ(expected, Bytes(window.begin(), window.begin() + filled));
     }
   }
 }

@@ -2,6 +2,7 @@
 // their times and attributes, the newer-file rule and the safe replacement.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -94,6 +95,15 @@ TEST(DescrambleRange, PiecesGiveTheWholeBlock) {
       std::vector<u8> pieces(length + 8, 0xA5);
       for (u32 offset = 0; offset < length; offset += piece)
         DescrambleRange(pieces.data() + offset, original.data() + offset, offset, piece, length);
+      // The first piece once more, cut short inside a word (6 and 10 bytes).
+      for (u32 part : {6u, 10u}) {
+        std::vector<u8> start(part + 8, 0xA5);
+        DescrambleRange(start.data(), original.data(), 0, part, length);
+        const u32 got = std::min(part, length);
+        EXPECT_EQ(std::vector<u8>(whole.begin(), whole.begin() + got), std::vector<u8>(start.begin(), start.begin() + got))
+            << length << "/" << part;
+        EXPECT_EQ(0xA5, start[got]) << length << "/" << part;
+      }
       EXPECT_EQ(whole, std::vector<u8>(pieces.begin(), pieces.begin() + length)) << length << "/" << piece;
       EXPECT_EQ(std::vector<u8>(8, 0xA5), std::vector<u8>(pieces.end() - 8, pieces.end()))
           << length << "/" << piece;

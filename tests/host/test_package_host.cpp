@@ -267,6 +267,30 @@ TEST_F(PackageHostTest, LargeEntriesAreWrittenAPieceAtATime) {
   ExpectNoBox();
 }
 
+// Sizes on both sides of the window limit, and small ones, in every form:
+// extraction gives the content that reading it by name gives.
+TEST_F(PackageHostTest, SizesAroundTheWindowLimitComeOutWhole) {
+  const u32 limit = kWholeContentLimit;
+  for (u32 size : {0u, 1u, 3u, 5u, limit - 1, limit, limit + 1, limit + kLongestCode + 1,
+                   2 * kContentPieceSize + kLongestReach + 3}) {
+    const std::string content = LargeContent(size);
+    for (int flags : {kTestStored, kTestScrambled, kTestCompressed, kTestCompressed | kTestScrambled}) {
+      SCOPED_TRACE("size " + std::to_string(size) + ", flags " + std::to_string(flags));
+      ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"BIG", content, flags}}, true)));
+      const long live = HostLiveAllocations();
+      EXPECT_EQ(1, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0));
+      EXPECT_TRUE(Read(At("big.dat")) == content);
+      EXPECT_EQ(live, HostLiveAllocations());
+      u32 got = 0;
+      const u8* whole = FindPackageEntry("BIG", &got);
+      ASSERT_NE(nullptr, whole);
+      EXPECT_EQ(size, got);
+      EXPECT_EQ(0, std::memcmp(whole, content.data(), size));
+    }
+  }
+  ExpectNoBox();
+}
+
 // Damage that shows only in the last piece, after earlier pieces went to the
 // temporary file: the temporary goes, the existing file stays as it was.
 TEST_F(PackageHostTest, DamageFoundInALaterPieceLeavesTheExistingFile) {
