@@ -67,6 +67,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       (written > 0 && std::memcmp(pieces.out.data(), out.data(), written) != 0))
     Fail("pieces gave other bytes");
 
+  // One pause with all the room of the output after it: it comes within one
+  // code of the pause point, and going on from there gives the same bytes.
+  if (written > 1) {
+    const uint32_t pauseAt = 1 + (size > 1 ? (data[0] | (uint32_t)data[1] << 8) : 0u) % (written - 1);
+    StreamDecoder decoder;
+    std::vector<uint8_t> window(written + kCanarySize, kCanary);
+    uint32_t filled = 0;
+    if (!BeginStreamDecode(&decoder, stream.data(), static_cast<uint32_t>(stream.size())) ||
+        !ContinueStreamDecode(&decoder, window.data(), &filled, pauseAt, written))
+      Fail("a pause refused the stream");
+    if (!decoder.ended && (filled < pauseAt || filled - pauseAt >= kLongestCode)) Fail("paused too far");
+    if (!decoder.ended && !ContinueStreamDecode(&decoder, window.data(), &filled, written, written))
+      Fail("the stream did not go on after a pause");
+    for (size_t i = written; i < window.size(); ++i)
+      if (window[i] != kCanary) Fail("a pause wrote past the output");
+    if (!decoder.ended || filled != written || std::memcmp(window.data(), out.data(), written) != 0)
+      Fail("a pause gave other bytes");
+  }
+
   if (written > 0 && Decode(stream, written - 1, &exact, &written2, &consumed2))
     Fail("accepted a capacity one short");
   if (consumed > 0) {
