@@ -196,13 +196,30 @@ u8* DescrambledCopy(const u8* stored, u32 length, int keep) {
   return copy;
 }
 
-// Expanded content of a compressed entry, or null after an error box.
-u8* ExpandedContent(const PackageEntry* record, const u8* stream, int keep) {
-  if (record->contentSize > MostExpandedSize(record->storedSize)) {
+// The stored bytes of `record` (`dataOffset` bytes into the package), or
+// null after the read-error box: the file form has no content in memory.
+const u8* StoredBytes(const PackageEntry* record, u32 dataOffset) {
+  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
     ShowError(kTextResourceReadError);
     return nullptr;
   }
-  u8* content = AllocateContent(record->contentSize, keep);
+  return openedBytes + dataOffset;
+}
+
+// 1 when no stream of `record`'s stored size can expand to its content size,
+// which is damage, found before a block of that size is asked for; then
+// after the read-error box.
+int ClaimsTooMuch(const PackageEntry* record) {
+  if (record->contentSize <= MostExpandedSize(record->storedSize)) return 0;
+  ShowError(kTextResourceReadError);
+  return 1;
+}
+
+// Expanded content of a compressed entry in a block to keep, or null after
+// an error box.
+u8* ExpandedContent(const PackageEntry* record, const u8* stream) {
+  if (ClaimsTooMuch(record)) return nullptr;
+  u8* content = AllocateContent(record->contentSize, 1);
   if (!content) {
     ShowError(kTextNoMemory);
     return nullptr;
@@ -212,7 +229,7 @@ u8* ExpandedContent(const PackageEntry* record, const u8* stream, int keep) {
                       nullptr) &&
       written == record->contentSize)
     return content;
-  ReleaseContent(content, keep);
+  ReleaseContent(content, 1);
   ShowError(kTextResourceReadError);
   return nullptr;
 }
@@ -359,33 +376,34 @@ const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset) {
   return nullptr;
 }
 
-const u8* ReadEntryContent(const PackageEntry* record, u32 dataOffset, void** block) {
-  const int keep = block == nullptr;
-  if (block) *block = nullptr;
-  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
-    ShowError(kTextResourceReadError);
-    return nullptr;
-  }
+// The content of `record`: descrambled when scrambled (descrambling comes
+// first, since the scrambling lies over a compressed stream), then expanded
+// when compressed. Points into the package when the entry needs neither
+// step, else into a block kept until ResetPackageState. Null, with nothing
+// left allocated, after one error box.
+namespace {
+const u8* KeptEntryContent(const PackageEntry* record, u32 dataOffset) {
+  const u8* stored = StoredBytes(record, dataOffset);
+  if (!stored) return nullptr;
   const int compressed = (record->flags & kEntryFlagCompressed) != 0;
-  const u8* stored = openedBytes + dataOffset;
   u8* copy = nullptr;
   if (record->scrambled == kEntryScrambled) {
     // The copy is the content itself unless a stream still has to be expanded.
-    copy = DescrambledCopy(stored, record->storedSize, keep && !compressed);
+    copy = DescrambledCopy(stored, record->storedSize, !compressed);
     if (!copy) return nullptr;
     stored = copy;
   }
   u8* content = copy;
   if (compressed) {
-    content = ExpandedContent(record, stored, keep);
+    content = ExpandedContent(record, stored);
     OsFree(copy);
     if (!content) return nullptr;
   }
   if (!content) return stored;  // in place: neither scrambled nor compressed
-  if (keep) KeepContent(content);
-  else *block = content;
+  KeepContent(content);
   return content;
 }
+}  // namespace
 
 // A scrambled entry is descrambled here as extraction does it: handing out
 // scrambled bytes, or expanding a scrambled stream as it lies, would give
@@ -397,7 +415,7 @@ const u8* FindPackageEntry(const char* name, u32* outSize) {
     ShowError(kTextNotFoundInResource);
     return nullptr;
   }
-  const u8* content = ReadEntryContent(record, dataOffset, nullptr);
+  const u8* content = KeptEntryContent(record, dataOffset);
   if (content && outSize) *outSize = record->contentSize;
   return content;
 }
@@ -414,16 +432,10 @@ void ResetPackageState() {
 int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces) {
   memset(pieces, 0, sizeof *pieces);
   pieces->record = record;
-  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
-    ShowError(kTextResourceReadError);
-    return 0;
-  }
-  pieces->stored = openedBytes + dataOffset;
+  pieces->stored = StoredBytes(record, dataOffset);
+  if (!pieces->stored) return 0;
   const int compressed = (record->flags & kEntryFlagCompressed) != 0;
-  if (compressed && record->contentSize > MostExpandedSize(record->storedSize)) {
-    ShowError(kTextResourceReadError);
-    return 0;
-  }
+  if (compressed && ClaimsTooMuch(record)) return 0;
   if (record->scrambled == kEntryScrambled) {
     const u32 most = compressed ? kStreamInputSize : kContentPieceSize;
     pieces->inputSize = record->storedSize < most ? record->storedSize : most;
