@@ -6,14 +6,14 @@
 #include <iterator>
 #include <map>
 
+#include "packer/encoding.h"
+
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
 #else
-#include <iconv.h>
-
 #include <filesystem>
 #endif
 
@@ -29,15 +29,13 @@ const char* const kAgreementKeys[] = {"AgreementText", "AgreementTitle"};
 
 // ------------------------------------------------------------ cp932 text
 
-bool IsLeadByte(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
-
 // Bytes that stand for no character in cp932 on any system.
 bool IsUnusedSingleByte(unsigned char c) { return c == 0x80 || c == 0xA0 || c >= 0xFD; }
 
 // Byte length of the character at `at`: a lead byte takes the next byte
 // with it, whatever that is, as the updater's own scans do.
 size_t CharLength(const std::string& s, size_t at) {
-  return IsLeadByte((unsigned char)s[at]) && at + 1 < s.size() ? 2 : 1;
+  return IsCp932LeadByte((unsigned char)s[at]) && at + 1 < s.size() ? 2 : 1;
 }
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c; }
@@ -77,46 +75,15 @@ bool Cp932CharValid(const char* p, size_t n) {
 // File names and messages already are in the ANSI code page (cp932).
 std::string Display(const std::string& cp932) { return cp932; }
 #else
-class Iconv {
- public:
-  Iconv(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-  ~Iconv() {
-    if (cd_ != (iconv_t)-1) iconv_close(cd_);
-  }
-  Iconv(const Iconv&) = delete;
-  Iconv& operator=(const Iconv&) = delete;
-  bool Convert(const std::string& text, std::string* out) {
-    if (cd_ == (iconv_t)-1) return false;
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    std::string result(text.size() * 4 + 4, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* put = &result[0];
-    size_t outLeft = result.size();
-    if (iconv(cd_, &in, &inLeft, &put, &outLeft) == (size_t)-1 || inLeft) return false;
-    result.resize(result.size() - outLeft);
-    *out = result;
-    return true;
-  }
-
- private:
-  iconv_t cd_;
-};
-
-Iconv& FromCp932() {
-  static Iconv converter("UTF-8", "CP932");
-  return converter;
-}
-
 bool Cp932CharValid(const char* p, size_t n) {
   std::string ignored;
-  return FromCp932().Convert(std::string(p, n), &ignored);
+  return ConvertText("UTF-8", "CP932", std::string(p, n), &ignored);
 }
 
 // Names in messages as the terminal shows them.
 std::string Display(const std::string& cp932) {
   std::string utf8;
-  return FromCp932().Convert(cp932, &utf8) ? utf8 : cp932;
+  return ConvertText("UTF-8", "CP932", cp932, &utf8) ? utf8 : cp932;
 }
 #endif
 
@@ -130,7 +97,7 @@ size_t FirstInvalidCp932(const std::string& s) {
       continue;
     }
     if (IsUnusedSingleByte(c)) return i;
-    const size_t n = IsLeadByte(c) ? 2 : 1;
+    const size_t n = IsCp932LeadByte(c) ? 2 : 1;
     if (i + n > s.size() || !Cp932CharValid(s.data() + i, n)) return i;
     i += n;
   }
@@ -361,7 +328,7 @@ std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
 }
 
 bool NativeName(const std::string& cp932, std::string* native) {
-  return FromCp932().Convert(cp932, native);
+  return ConvertText("UTF-8", "CP932", cp932, native);
 }
 
 // UTF-8 has no ASCII byte inside a multibyte character, so folding byte by

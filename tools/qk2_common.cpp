@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "package/format.h"
+#include "packer/encoding.h"
 #include "packer/pe_resources.h"
 
 #if defined(_WIN32)
@@ -14,7 +15,6 @@
 #include <io.h>
 #include <windows.h>
 #else
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,46 +51,26 @@ std::string Cp932ToUtf8(const std::string& cp932) {
   return utf8;
 }
 #else
-namespace {
-
-bool Convert(const char* to, const char* from, const std::string& text, std::string* out) {
-  iconv_t cd = iconv_open(to, from);
-  if (cd == (iconv_t)-1) return false;
-  std::string result(text.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(text.data());
-  size_t inLeft = text.size();
-  char* put = &result[0];
-  size_t outLeft = result.size();
-  const bool ok = iconv(cd, &in, &inLeft, &put, &outLeft) != (size_t)-1 && inLeft == 0;
-  iconv_close(cd);
-  if (!ok) return false;
-  result.resize(result.size() - outLeft);
-  *out = result;
-  return true;
-}
-
-}  // namespace
 
 bool ToCp932(const std::string& terminal, std::string* cp932) {
-  return Convert("CP932", "UTF-8", terminal, cp932);
+  return ConvertText("CP932", "UTF-8", terminal, cp932);
 }
 
 std::string FromCp932(const std::string& cp932) {
   std::string out;
-  return Convert("UTF-8", "CP932", cp932, &out) ? out : cp932;
+  return ConvertText("UTF-8", "CP932", cp932, &out) ? out : cp932;
 }
 
 std::string Cp932ToUtf8(const std::string& cp932) {
   std::string whole;
-  if (Convert("UTF-8", "CP932", cp932, &whole)) return whole;
+  if (ConvertText("UTF-8", "CP932", cp932, &whole)) return whole;
   // Character by character, so that one bad byte costs only itself.
   std::string out;
   for (size_t i = 0; i < cp932.size();) {
     const unsigned char c = (unsigned char)cp932[i];
-    const size_t n =
-        ((c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC)) && i + 1 < cp932.size() ? 2 : 1;
+    const size_t n = IsCp932LeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
     std::string piece;
-    if (Convert("UTF-8", "CP932", cp932.substr(i, n), &piece)) {
+    if (ConvertText("UTF-8", "CP932", cp932.substr(i, n), &piece)) {
       out += piece;
     } else {
       out += "\xEF\xBF\xBD";

@@ -9,14 +9,15 @@
 #include <iterator>
 #include <sstream>
 
+#include "packer/encoding.h"
 #include "packer/pe_resources.h"
+#include "tests/support/windows_path.h"
 #include "tools/qk2_process.h"
 
 #if defined(_WIN32)
 #include <windows.h>
 #else
 #include <fcntl.h>
-#include <iconv.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -39,13 +40,6 @@ namespace {
 std::atomic<int> counter{0};
 
 #if defined(_WIN32)
-std::string WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string out = "Z:" + path;
-  std::replace(out.begin(), out.end(), '/', '\\');
-  return out;
-}
-
 HANDLE Inheritable(const std::string& path) {
   SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   return CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_ALWAYS,
@@ -280,16 +274,8 @@ std::string Native(const std::string& cp932) {
 #if defined(_WIN32)
   return cp932;
 #else
-  iconv_t cd = iconv_open("UTF-8", "CP932");
-  std::string result(cp932.size() * 4 + 4, '\0');
-  char* in = const_cast<char*>(cp932.data());
-  size_t inLeft = cp932.size();
-  char* put = &result[0];
-  size_t outLeft = result.size();
-  iconv(cd, &in, &inLeft, &put, &outLeft);
-  iconv_close(cd);
-  result.resize(result.size() - outLeft);
-  return result;
+  std::string utf8;
+  return ConvertText("UTF-8", "CP932", cp932, &utf8) ? utf8 : cp932;
 #endif
 }
 

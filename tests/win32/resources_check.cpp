@@ -17,6 +17,7 @@
 
 #include "flow/wizard.h"
 #include "resources/resource_ids.h"
+#include "tests/support/windows_path.h"
 
 // The resource script and the wizard must agree on every id.
 static_assert(IDD_WIZARD == kTemplateWizard && IDD_WIZARD_AGREEMENT == kTemplateWizardAgreement,
@@ -29,15 +30,6 @@ static_assert(IDC_NEXT == kIdNext && IDC_CANCEL == kIdCancel && IDC_BACK == kIdB
 namespace {
 
 std::string g_updater;  // Windows path of the executable under test
-
-std::string WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string out = "Z:" + path;
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-  return out;
-}
 
 std::string Utf8(const std::wstring& text) {
   int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), (int)text.size(), nullptr, 0, nullptr,

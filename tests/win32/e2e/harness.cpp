@@ -19,15 +19,6 @@ Options& Config() {
   return options;
 }
 
-std::string WindowsPath(const std::string& path) {
-  if (path.empty() || path[0] != '/') return path;
-  std::string out = "Z:" + path;
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-  return out;
-}
-
 void ParseOptions(int* argc, char** argv) {
   int kept = 1;
   for (int i = 1; i < *argc; ++i) {

@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/windows_path.h"
+
 namespace e2e {
 
 // ---------------------------------------------------------------- settings
@@ -39,8 +41,7 @@ Options& Config();
 // --step-timeout-ms=) out of argv. Unix paths are turned into Wine's Z: paths.
 void ParseOptions(int* argc, char** argv);
 
-// "/a/b" -> "Z:\a\b"; Windows paths are returned unchanged.
-std::string WindowsPath(const std::string& path);
+using ::WindowsPath;  // "/a/b" -> "Z:\a\b"
 
 // ---------------------------------------------------------------- texts
 
