@@ -31,7 +31,9 @@ std::string Hex(uint64_t value) {
   return text;
 }
 
-// Offsets in the headers (PE32).
+// Offsets in the headers. PE32 and PE32+ (64-bit) optional headers agree up
+// to the checksum; the wider fields of PE32+ put its data directories 16
+// bytes further on.
 enum : uint32_t {
   kDosLfanew = 0x3C,
   kCoffSectionCount = 6,  // from "PE\0\0"
@@ -44,8 +46,8 @@ enum : uint32_t {
   kOptSizeOfImage = 56,
   kOptSizeOfHeaders = 60,
   kOptChecksum = 64,
-  kOptDirectoryCount = 92,
-  kOptDirectories = 96,
+  kOptDirectoriesPe32 = 96,  // NumberOfRvaAndSizes just before them
+  kOptDirectoriesPe32Plus = 112,
   kSectionHeaderSize = 40,
   kDirSecurity = 4,
   kDirResources = 2,
@@ -118,7 +120,7 @@ struct DataDirectory {
 DataDirectory ReadDirectory(const Reader& in, const Layout& layout, uint32_t index) {
   DataDirectory d;
   if (index >= layout.directoryCount) return d;
-  const size_t at = layout.optionalOffset + kOptDirectories + 8 * (size_t)index;
+  const size_t at = layout.optionalOffset + layout.directoriesAt + 8 * (size_t)index;
   d.rva = in.U32(at, "data directory");
   d.size = in.U32(at + 4, "data directory");
   return d;
@@ -241,24 +243,25 @@ Layout ReadLayout(const Reader& in) {
   const uint16_t optionalSize = in.U16(layout.peOffset + kCoffOptionalSize, "COFF header");
   layout.optionalOffset = layout.peOffset + kOptionalStart;
   in.Need(layout.optionalOffset, optionalSize, "optional header");
-  if (optionalSize < kOptDirectories)
-    Fail("optional header of " + std::to_string(optionalSize) +
-         " bytes is too short for a PE32 image");
   const uint16_t magic = in.U16(layout.optionalOffset, "optional header");
-  if (magic == kMagicPe32Plus) Fail("64-bit (PE32+) image; only 32-bit (PE32) images are handled");
-  if (magic != kMagicPe32) Fail("unknown optional header magic " + Hex(magic));
+  if (magic != kMagicPe32 && magic != kMagicPe32Plus)
+    Fail("unknown optional header magic " + Hex(magic));
+  layout.directoriesAt = magic == kMagicPe32 ? kOptDirectoriesPe32 : kOptDirectoriesPe32Plus;
+  if (optionalSize < layout.directoriesAt)
+    Fail("optional header of " + std::to_string(optionalSize) + " bytes is too short for a " +
+         (magic == kMagicPe32 ? "PE32" : "PE32+") + " image");
 
   const size_t opt = layout.optionalOffset;
   layout.sectionAlignment = in.U32(opt + kOptSectionAlignment, "optional header");
   layout.fileAlignment = in.U32(opt + kOptFileAlignment, "optional header");
   layout.sizeOfHeaders = in.U32(opt + kOptSizeOfHeaders, "optional header");
-  layout.directoryCount = in.U32(opt + kOptDirectoryCount, "optional header");
+  layout.directoryCount = in.U32(opt + layout.directoriesAt - 4, "optional header");
   if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
       layout.fileAlignment > layout.sectionAlignment)
     Fail("unusable alignments: FileAlignment " + Hex(layout.fileAlignment) + ", SectionAlignment " +
          Hex(layout.sectionAlignment));
   if (layout.directoryCount > 16 ||
-      kOptDirectories + 8 * (uint64_t)layout.directoryCount > optionalSize)
+      layout.directoriesAt + 8 * (uint64_t)layout.directoryCount > optionalSize)
     Fail(std::to_string(layout.directoryCount) +
          " data directories do not fit the optional header");
   if (layout.directoryCount <= kDirResources)
@@ -820,7 +823,7 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
     PutU32(&image, opt + kOptInitializedData,
            (uint32_t)(in.U32(opt + kOptInitializedData, "optional header") + rsrcRawSize -
                       oldRsrcRaw));
-    const size_t directories = opt + kOptDirectories;
+    const size_t directories = opt + L.directoriesAt;
     PutU32(&image, directories + 8 * kDirResources, (uint32_t)rsrcRva);
     PutU32(&image, directories + 8 * kDirResources + 4, (uint32_t)rsrc.size());
     if (relocationShift) {

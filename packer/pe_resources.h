@@ -1,4 +1,4 @@
-// Resources of 32-bit Windows images (PE32): read the resource tree of an
+// Resources of Windows images (PE32, and PE32+ for 64-bit): read the resource tree of an
 // executable, change it, and write the image anew. qk2 uses it to put an
 // update package into a copy of the prebuilt Updater.exe, and to read the
 // package back when it checks a built updater.
@@ -63,7 +63,7 @@ struct ResourceRef {
 class PeResourceEditor {
  public:
   // Reads `image` and its whole resource tree. False, with a message in
-  // `*error`, for anything that is not a well-formed PE32 image: every
+  // `*error`, for anything that is not a well-formed PE32 or PE32+ image: every
   // size, offset and count is checked against the buffer before it is used.
   bool Load(std::vector<uint8_t> image, std::string* error);
 
@@ -129,6 +129,7 @@ class PeResourceEditor {
     uint32_t sectionAlignment = 0;
     uint32_t sizeOfHeaders = 0;
     uint32_t directoryCount = 0;    // NumberOfRvaAndSizes
+    uint32_t directoriesAt = 0;     // the data directories, from the optional header
     std::vector<Section> sections;  // in table order (ascending addresses)
     int resourceSection = -1;       // section holding the resource directory
     uint32_t resourceRva = 0;

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
   locales googletest libbenchmark-dev zlib1g-dev liblz4-dev osslsigncode
 )

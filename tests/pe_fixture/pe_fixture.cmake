@@ -50,3 +50,30 @@ add_custom_target(pe_fixtures DEPENDS ${pe_fixture_outputs})
 add_dependencies(updater_tests pe_fixtures)
 set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/test_pe_resources.cpp APPEND PROPERTY
              COMPILE_DEFINITIONS PE_FIXTURE_DIR="${pe_fixture_out}")
+
+# The same "relocs" image for 64-bit Windows (PE32+), when the x86_64 tools
+# are there too.
+find_program(PE_FIXTURE_CC64 NAMES x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix)
+find_program(PE_FIXTURE_WINDRES64 NAMES x86_64-w64-mingw32-windres)
+if(NOT PE_FIXTURE_CC64 OR NOT PE_FIXTURE_WINDRES64)
+  return()
+endif()
+add_custom_command(
+  OUTPUT ${pe_fixture_out}/fixture64.res.o
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${pe_fixture_out}
+  COMMAND ${PE_FIXTURE_WINDRES64} -I ${pe_fixture_src} ${pe_fixture_src}/fixture.rc
+          -O coff -o ${pe_fixture_out}/fixture64.res.o
+  WORKING_DIRECTORY ${pe_fixture_src}
+  DEPENDS ${pe_fixture_src}/fixture.rc ${pe_fixture_src}/fixture.manifest
+  COMMENT "Compiling the resource editor's 64-bit test resources")
+add_custom_command(
+  OUTPUT ${pe_fixture_out}/relocs64.exe
+  COMMAND ${PE_FIXTURE_CC64} -nostdlib -Wl,-e,start -Wl,--subsystem,windows -Wl,--no-insert-timestamp
+          ${pe_fixture_src}/fixture.c -s -Wl,--dynamicbase,--build-id ${pe_fixture_out}/fixture64.res.o
+          -o ${pe_fixture_out}/relocs64.exe
+  DEPENDS ${pe_fixture_src}/fixture.c ${pe_fixture_out}/fixture64.res.o
+  COMMENT "Linking the resource editor's test image relocs64.exe")
+add_custom_target(pe_fixtures64 DEPENDS ${pe_fixture_out}/relocs64.exe)
+add_dependencies(updater_tests pe_fixtures64)
+set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/test_pe_resources.cpp APPEND PROPERTY
+             COMPILE_DEFINITIONS PE_FIXTURE_64)

@@ -401,8 +401,15 @@ TEST(UpdaterImageHeader, GuiProgramForX86) {
   IMAGE_NT_HEADERS32 nt;
   std::memcpy(&nt, image.data() + dos.e_lfanew, sizeof nt);
   ASSERT_EQ(nt.Signature, IMAGE_NT_SIGNATURE);
+#if defined(_WIN64)
+  // The 64-bit build that tests run where 32-bit programs cannot; the
+  // fields read below stand at the same offsets in its header.
+  EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR64_MAGIC);
+#else
   EXPECT_EQ(nt.FileHeader.Machine, IMAGE_FILE_MACHINE_I386);
   EXPECT_EQ(nt.OptionalHeader.Magic, IMAGE_NT_OPTIONAL_HDR32_MAGIC);
+#endif
   EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
   // Stripped: no COFF symbol table left.
   EXPECT_EQ(nt.FileHeader.PointerToSymbolTable, 0u);
