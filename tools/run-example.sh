@@ -32,6 +32,17 @@ done
 
 bash tools/setup.sh
 
+# The updater is a 32-bit program. A machine whose kernel cannot execute
+# 32-bit programs (some virtual machines) runs the 64-bit build of the same
+# sources under 64-bit Wine instead (see tools/wine-run.sh).
+windows=win32
+if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+  windows=win64
+  export UPDATER_WINE64=1
+  echo "== this machine cannot run 32-bit programs: running the 64-bit build (win64) of the updater"
+fi
+wine_run() { bash tools/wine-run.sh "$@"; }
+
 out=$root/build/example
 jobs=2
 mkdir -p "$out"
@@ -79,12 +90,12 @@ package=$out/update.pkg
 "$qk2" list "$package"
 
 # ---- Updater.exe with the package embedded (and the driver for the walk)
-step "building Updater.exe with the package (win32)"
-cmake --preset win32 -B "$out/win32" -DUPDATER_PACKAGE="$package" >"$log/configure-win32.log" 2>&1 ||
-  { cat "$log/configure-win32.log"; exit 1; }
-cmake --build "$out/win32" -j "$jobs" --target Updater >"$log/build-win32.log" 2>&1 ||
-  { tail -n 40 "$log/build-win32.log"; exit 1; }
-updater=$out/win32/Updater.exe
+step "building Updater.exe with the package ($windows)"
+cmake --preset "$windows" -B "$out/$windows" -DUPDATER_PACKAGE="$package" >"$log/configure-$windows.log" 2>&1 ||
+  { cat "$log/configure-$windows.log"; exit 1; }
+cmake --build "$out/$windows" -j "$jobs" --target Updater >"$log/build-$windows.log" 2>&1 ||
+  { tail -n 40 "$log/build-$windows.log"; exit 1; }
+updater=$out/$windows/Updater.exe
 echo "$updater: $(stat -c %s "$updater") bytes"
 
 # ---- a throwaway Wine prefix with the game installed and a CD-ROM drive
@@ -106,7 +117,7 @@ stage_disk examples/disk "$disk" "2022-12-01 12:00:00 UTC"
 rm -rf "$cdrom"
 mkdir -p "$cdrom"
 ln -sfn "$cdrom" "$prefix/dosdevices/q:"
-wine reg add 'HKLM\Software\Wine\Drives' /v 'q:' /d cdrom /f /reg:64 >"$log/drive.log" 2>&1 ||
+wine_run reg add 'HKLM\Software\Wine\Drives' /v 'q:' /d cdrom /f /reg:64 >"$log/drive.log" 2>&1 ||
   { cat "$log/drive.log"; exit 1; }
 wineserver -w
 game='C:\Games\HoshiNoTeien'
@@ -120,10 +131,10 @@ key='HKCU\Software\ExampleSoft\HoshiNoTeien'
 WINEDEBUG=-all wineserver -p </dev/null >/dev/null 2>&1
 trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true' EXIT
 {
-  wine reg add "$key" /v InstPath /t REG_SZ /d "$game" /f
-  wine reg add "$key" /v DataPath /t REG_SZ /d "$game\\SAVE" /f
-  wine reg add "$key" /v InstMode /t REG_DWORD /d 1 /f
-  wine reg add "$key" /v InstAdd /t REG_DWORD /d 0 /f
+  wine_run reg add "$key" /v InstPath /t REG_SZ /d "$game" /f
+  wine_run reg add "$key" /v DataPath /t REG_SZ /d "$game\\SAVE" /f
+  wine_run reg add "$key" /v InstMode /t REG_DWORD /d 1 /f
+  wine_run reg add "$key" /v InstAdd /t REG_DWORD /d 0 /f
 } >"$log/registry.log" 2>&1 || { cat "$log/registry.log"; exit 1; }
 echo "registry: $key -> InstPath $game, DataPath $game\\SAVE, InstMode 1"
 echo "CD-ROM drive Q: on ${cdrom#"$root"/}; the game's disk 1 in ${disk#"$root"/}:"
@@ -143,9 +154,9 @@ if display_ok && [ $walk_anyway -eq 0 ]; then
   [ $status -le 1 ] && status=0
 else
   step "no display to show the wizard on: walking it under a private Xvfb"
-  cmake --build "$out/win32" -j "$jobs" --target updater_e2e >>"$log/build-win32.log" 2>&1 ||
-    { tail -n 40 "$log/build-win32.log"; exit 1; }
-  driver=$(find "$out/win32" -name updater_e2e.exe | head -n 1)
+  cmake --build "$out/$windows" -j "$jobs" --target updater_e2e >>"$log/build-$windows.log" 2>&1 ||
+    { tail -n 40 "$log/build-$windows.log"; exit 1; }
+  driver=$(find "$out/$windows" -name updater_e2e.exe | head -n 1)
   display=:$((200 + RANDOM % 100))
   Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$log/xvfb.log" 2>&1 &
   xvfb=$!
