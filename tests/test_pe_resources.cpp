@@ -748,6 +748,41 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
   }
 }
 
+#if defined(PE_FIXTURE_64)
+TEST_F(PeResourcesTest, ReadsTheDirectoriesOfA64BitHeaderWhereTheyStand) {
+  // They stand 16 bytes later than in a 32-bit header: read at the 32-bit
+  // place, the resource directory would be another directory's entry.
+  const Bytes good = Fixture("relocs64");
+  const Headers h = ReadHeaders(good);
+  ASSERT_TRUE(h.pe32Plus);
+  EXPECT_EQ(WalkResources(good).size(), Load(good).List().size());
+  struct Case {
+    const char* what;
+    std::function<void(Bytes*)> damage;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"header too short for its directories",
+       [&](Bytes* b) {
+         (*b)[h.pe + 20] = 100;
+         (*b)[h.pe + 21] = 0;
+       },
+       "too short for a PE32+ image"},
+      {"more directories than the header holds", [&](Bytes* b) { Put32(b, h.opt + 108, 17); },
+       "data directories do not fit"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = good;
+    c.damage(&damaged);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_FALSE(editor.Load(damaged, &error));
+    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+  }
+}
+#endif
+
 TEST_F(PeResourcesTest, RefusesEveryTruncation) {
   // Any image cut before the end of its last section is refused, without a
   // read past the buffer (the sanitizer build would see one).
