@@ -671,6 +671,26 @@ size_t ResourceRoot(const Bytes& image) {
   return h.Offset(h.Directory(2, 0));
 }
 
+// One damage done to a good image, and what the refusal must say.
+struct RefusalCase {
+  const char* what;
+  std::function<void(Bytes*)> damage;
+  const char* message;
+};
+
+template <size_t N>
+void ExpectRefusals(const Bytes& good, const RefusalCase (&cases)[N]) {
+  for (const RefusalCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes damaged = good;
+    c.damage(&damaged);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_FALSE(editor.Load(damaged, &error));
+    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
+  }
+}
+
 TEST_F(PeResourcesTest, RefusesMalformedImages) {
   const Bytes good = Fixture("relocs");
   const Headers h = ReadHeaders(good);
@@ -679,12 +699,7 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
   const size_t typeDir = root + (Get32(good, root + 20) & 0x7FFFFFFFu);
   const size_t nameDir = root + (Get32(good, typeDir + 20) & 0x7FFFFFFFu);
   const size_t dataEntry = root + Get32(good, nameDir + 20);
-  struct Case {
-    const char* what;
-    std::function<void(Bytes*)> damage;
-    const char* message;
-  };
-  const Case cases[] = {
+  const RefusalCase cases[] = {
       {"empty", [](Bytes* b) { b->clear(); }, "too short for the DOS header"},
       {"no MZ", [](Bytes* b) { (*b)[0] = 'X'; }, "no 'MZ' signature"},
       {"header offset past the end", [](Bytes* b) { Put32(b, 0x3C, 0x7FFFFFF0); }, "PE header"},
@@ -737,15 +752,7 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
        },
        "does not lie after the last section"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Bytes damaged = good;
-    c.damage(&damaged);
-    PeResourceEditor editor;
-    std::string error;
-    EXPECT_FALSE(editor.Load(damaged, &error));
-    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
-  }
+  ExpectRefusals(good, cases);
 }
 
 #if defined(PE_FIXTURE_64)
@@ -756,12 +763,7 @@ TEST_F(PeResourcesTest, ReadsTheDirectoriesOfA64BitHeaderWhereTheyStand) {
   const Headers h = ReadHeaders(good);
   ASSERT_TRUE(h.pe32Plus);
   EXPECT_EQ(WalkResources(good).size(), Load(good).List().size());
-  struct Case {
-    const char* what;
-    std::function<void(Bytes*)> damage;
-    const char* message;
-  };
-  const Case cases[] = {
+  const RefusalCase cases[] = {
       {"header too short for its directories",
        [&](Bytes* b) {
          (*b)[h.pe + 20] = 100;
@@ -771,15 +773,7 @@ TEST_F(PeResourcesTest, ReadsTheDirectoriesOfA64BitHeaderWhereTheyStand) {
       {"more directories than the header holds", [&](Bytes* b) { Put32(b, h.opt + 108, 17); },
        "data directories do not fit"},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Bytes damaged = good;
-    c.damage(&damaged);
-    PeResourceEditor editor;
-    std::string error;
-    EXPECT_FALSE(editor.Load(damaged, &error));
-    EXPECT_NE(std::string::npos, error.find(c.message)) << error;
-  }
+  ExpectRefusals(good, cases);
 }
 #endif
 
