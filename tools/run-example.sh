@@ -32,15 +32,7 @@ done
 
 bash tools/setup.sh
 
-# The updater is a 32-bit program. A machine whose kernel cannot execute
-# 32-bit programs (some virtual machines) runs the 64-bit build of the same
-# sources under 64-bit Wine instead (see tools/wine-run.sh).
-windows=win32
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  windows=win64
-  export UPDATER_WINE64=1
-  echo "== this machine cannot run 32-bit programs: running the 64-bit build (win64) of the updater"
-fi
+source tools/windows-width.sh
 wine_run() { bash tools/wine-run.sh "$@"; }
 
 out=$root/build/example

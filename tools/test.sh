@@ -9,18 +9,10 @@ root=$PWD
 bash tools/setup.sh
 
 jobs=$(nproc)
-# The Windows tests run the 32-bit build under 32-bit Wine. A machine whose
-# kernel cannot execute 32-bit programs (some virtual machines) still builds
-# the 32-bit updater, and runs the same Windows tests on a 64-bit build of
-# the same sources under 64-bit Wine instead.
+# The 32-bit updater is always built; its tests run on the build that runs here.
+source tools/windows-width.sh
 presets=(host host-asan win32)
-windows=win32
-if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-  echo "== this machine cannot run 32-bit programs: the Windows tests run on the 64-bit build (win64)"
-  presets+=(win64)
-  windows=win64
-  export UPDATER_WINE64=1
-fi
+[ "$windows" = win32 ] || presets+=("$windows")
 for preset in "${presets[@]}"; do
   cmake --preset "$preset" >/dev/null
 done

@@ -9,8 +9,8 @@ export WINEPREFIX
 export LC_ALL=ja_JP.UTF-8
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
-# Where 32-bit programs cannot run (tools/test.sh tells, and then tests the
-# 64-bit build), the 64-bit loader is started directly: the wine command
+# Where 32-bit programs cannot run (tools/windows-width.sh tells, and the
+# 64-bit build runs instead), the 64-bit loader is started directly: the wine command
 # would start the 32-bit one, which such a machine cannot execute.
 if [ "${UPDATER_WINE64:-0}" = 1 ]; then
   export WINELOADER=/usr/lib/wine/wine64
