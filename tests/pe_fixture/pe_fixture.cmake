@@ -16,64 +16,60 @@ endif()
 
 set(pe_fixture_src ${CMAKE_CURRENT_LIST_DIR})
 set(pe_fixture_out ${CMAKE_CURRENT_BINARY_DIR}/pe_fixture)
-add_custom_command(
-  OUTPUT ${pe_fixture_out}/fixture.res.o
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${pe_fixture_out}
-  COMMAND ${PE_FIXTURE_WINDRES} -I ${pe_fixture_src} ${pe_fixture_src}/fixture.rc
-          -O coff -o ${pe_fixture_out}/fixture.res.o
-  WORKING_DIRECTORY ${pe_fixture_src}
-  DEPENDS ${pe_fixture_src}/fixture.rc ${pe_fixture_src}/fixture.manifest
-  COMMENT "Compiling the resource editor's test resources")
 
-set(pe_fixture_link ${PE_FIXTURE_CC} -nostdlib -Wl,-e,_start -Wl,--subsystem,windows
-    -Wl,--no-insert-timestamp ${pe_fixture_src}/fixture.c)
-set(pe_fixture_outputs)
-foreach(variant relocs last debug bare)
-  if(variant STREQUAL "relocs")
-    set(extra -s -Wl,--dynamicbase,--build-id ${pe_fixture_out}/fixture.res.o)
-  elseif(variant STREQUAL "last")
-    set(extra -s -Wl,--disable-dynamicbase,--disable-reloc-section ${pe_fixture_out}/fixture.res.o)
-  elseif(variant STREQUAL "debug")
-    set(extra -g ${pe_fixture_out}/fixture.res.o)
-  else()
-    set(extra -s)
-  endif()
-  set(exe ${pe_fixture_out}/${variant}.exe)
+# The test resources, compiled by `windres` into `object`.
+function(pe_fixture_resources windres object)
+  add_custom_command(
+    OUTPUT ${object}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${pe_fixture_out}
+    COMMAND ${windres} -I ${pe_fixture_src} ${pe_fixture_src}/fixture.rc -O coff -o ${object}
+    WORKING_DIRECTORY ${pe_fixture_src}
+    DEPENDS ${pe_fixture_src}/fixture.rc ${pe_fixture_src}/fixture.manifest
+    COMMENT "Compiling the resource editor's test resources ${object}")
+endfunction()
+
+# The image `name`.exe, linked by `cc` with the entry symbol `entry` and the
+# further linker arguments after them; a resource object among them is a
+# dependency.
+function(pe_fixture_image cc entry name)
+  set(exe ${pe_fixture_out}/${name}.exe)
+  set(objects ${ARGN})
+  list(FILTER objects INCLUDE REGEX "\\.res\\.o$")
   add_custom_command(
     OUTPUT ${exe}
-    COMMAND ${pe_fixture_link} ${extra} -o ${exe}
-    DEPENDS ${pe_fixture_src}/fixture.c ${pe_fixture_out}/fixture.res.o
-    COMMENT "Linking the resource editor's test image ${variant}.exe")
-  list(APPEND pe_fixture_outputs ${exe})
-endforeach()
+    COMMAND ${cc} -nostdlib -Wl,-e,${entry} -Wl,--subsystem,windows -Wl,--no-insert-timestamp
+            ${pe_fixture_src}/fixture.c ${ARGN} -o ${exe}
+    DEPENDS ${pe_fixture_src}/fixture.c ${objects}
+    COMMENT "Linking the resource editor's test image ${name}.exe")
+  set(pe_fixture_outputs ${pe_fixture_outputs} ${exe} PARENT_SCOPE)
+endfunction()
+
+set(resources ${pe_fixture_out}/fixture.res.o)
+pe_fixture_resources(${PE_FIXTURE_WINDRES} ${resources})
+set(pe_fixture_outputs)
+set(relocs -s -Wl,--dynamicbase,--build-id)
+pe_fixture_image(${PE_FIXTURE_CC} _start relocs ${relocs} ${resources})
+pe_fixture_image(${PE_FIXTURE_CC} _start last -s -Wl,--disable-dynamicbase,--disable-reloc-section
+                 ${resources})
+pe_fixture_image(${PE_FIXTURE_CC} _start debug -g ${resources})
+pe_fixture_image(${PE_FIXTURE_CC} _start bare -s)
 add_custom_target(pe_fixtures DEPENDS ${pe_fixture_outputs})
 add_dependencies(updater_tests pe_fixtures)
 set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/test_pe_resources.cpp APPEND PROPERTY
              COMPILE_DEFINITIONS PE_FIXTURE_DIR="${pe_fixture_out}")
 
 # The same "relocs" image for 64-bit Windows (PE32+), when the x86_64 tools
-# are there too.
+# are there too. Its entry symbol has no leading underscore.
 find_program(PE_FIXTURE_CC64 NAMES x86_64-w64-mingw32-gcc x86_64-w64-mingw32-gcc-posix)
 find_program(PE_FIXTURE_WINDRES64 NAMES x86_64-w64-mingw32-windres)
 if(NOT PE_FIXTURE_CC64 OR NOT PE_FIXTURE_WINDRES64)
   return()
 endif()
-add_custom_command(
-  OUTPUT ${pe_fixture_out}/fixture64.res.o
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${pe_fixture_out}
-  COMMAND ${PE_FIXTURE_WINDRES64} -I ${pe_fixture_src} ${pe_fixture_src}/fixture.rc
-          -O coff -o ${pe_fixture_out}/fixture64.res.o
-  WORKING_DIRECTORY ${pe_fixture_src}
-  DEPENDS ${pe_fixture_src}/fixture.rc ${pe_fixture_src}/fixture.manifest
-  COMMENT "Compiling the resource editor's 64-bit test resources")
-add_custom_command(
-  OUTPUT ${pe_fixture_out}/relocs64.exe
-  COMMAND ${PE_FIXTURE_CC64} -nostdlib -Wl,-e,start -Wl,--subsystem,windows -Wl,--no-insert-timestamp
-          ${pe_fixture_src}/fixture.c -s -Wl,--dynamicbase,--build-id ${pe_fixture_out}/fixture64.res.o
-          -o ${pe_fixture_out}/relocs64.exe
-  DEPENDS ${pe_fixture_src}/fixture.c ${pe_fixture_out}/fixture64.res.o
-  COMMENT "Linking the resource editor's test image relocs64.exe")
-add_custom_target(pe_fixtures64 DEPENDS ${pe_fixture_out}/relocs64.exe)
+set(resources64 ${pe_fixture_out}/fixture64.res.o)
+pe_fixture_resources(${PE_FIXTURE_WINDRES64} ${resources64})
+set(pe_fixture_outputs)
+pe_fixture_image(${PE_FIXTURE_CC64} start relocs64 ${relocs} ${resources64})
+add_custom_target(pe_fixtures64 DEPENDS ${pe_fixture_outputs})
 add_dependencies(updater_tests pe_fixtures64)
 set_property(SOURCE ${CMAKE_CURRENT_SOURCE_DIR}/test_pe_resources.cpp APPEND PROPERTY
              COMPILE_DEFINITIONS PE_FIXTURE_64)
