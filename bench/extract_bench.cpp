@@ -39,7 +39,8 @@
 #include <vector>
 
 #include "bench_corpus.h"
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/entry_content.h"
 #include "package/extract.h"
 #include "package/package.h"
@@ -47,6 +48,7 @@
 #include "packer/package_writer.h"
 #include "platform/files.h"
 #include "platform/memory.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -128,7 +130,7 @@ Measured Measure(const char* entry, const std::string& hostFolder, const std::ve
     const long rssBefore = StatusKiB("VmRSS");
     HostTakeLargestAllocation();
     auto start = std::chrono::steady_clock::now();
-    if (ExtractPackageEntry(entry, windowsOut.c_str(), 0) != 1) Fail(std::string("extraction of ") + entry + " failed");
+    if (ExtractPackageEntry(&UpdaterPackage, entry, windowsOut.c_str(), 0) != 1) Fail(std::string("extraction of ") + entry + " failed");
     extractTimes.push_back(Seconds(start));
     largest = std::max(largest, HostTakeLargestAllocation());
     peak = std::max(peak, StatusKiB("VmHWM") - rssBefore);
@@ -189,11 +191,11 @@ int main(int argc, char** argv) {
     if (!BuildPackage(entries, PackOptions{}, &package, &error)) Fail(error);
     std::printf("package built in %.1f s: %zu bytes\n", Seconds(start), package.size());
   }
-  PackageSource = package.data();
-  PackageSize = static_cast<u32>(package.size());
-  if (!OpenPackage()) Fail("the package does not open");
+  UpdaterPackage.source = package.data();
+  UpdaterPackage.size = static_cast<u32>(package.size());
+  if (!OpenPackage(&UpdaterPackage)) Fail("the package does not open");
   u32 offset = 0;
-  const PackageEntry* packed = FindPackageRecord("PACKED.DAT", &offset);
+  const PackageEntry* packed = FindPackageRecord(&UpdaterPackage, "PACKED.DAT", &offset);
   if (!packed || !(packed->flags & kEntryFlagCompressed) || packed->scrambled != kEntryScrambled)
     Fail("PACKED.DAT is not compressed and scrambled");
 
@@ -208,7 +210,7 @@ int main(int argc, char** argv) {
   std::printf("%-11s %10s %7s %10s %7s %7s %10s %7s %9s %9s %14s\n", "entry", "extract s", "MB/s", "plain s",
               "MB/s", "ratio", "cached s", "ratio", "peak MiB", "block MiB", "stored+content");
   for (const char* name : {"PACKED.DAT", "STORED.DAT"}) {
-    const PackageEntry* record = FindPackageRecord(name, &offset);
+    const PackageEntry* record = FindPackageRecord(&UpdaterPackage, name, &offset);
     const Measured m = Measure(name, hostFolder, content, passes);
     const double mb = static_cast<double>(content.size()) / 1e6;
     const bool copies = (record->flags & kEntryFlagCompressed) || record->scrambled == kEntryScrambled;
@@ -223,13 +225,13 @@ int main(int argc, char** argv) {
   // time as extraction makes it (descrambled and expanded, nothing
   // written), and within that the descrambling alone.
   {
-    packed = FindPackageRecord("PACKED.DAT", &offset);
+    packed = FindPackageRecord(&UpdaterPackage, "PACKED.DAT", &offset);
     std::vector<double> pieceTimes, descrambleTimes;
     std::vector<uint8_t> input(kStreamInputSize);
     for (int pass = 0; pass < passes; ++pass) {
       auto start = std::chrono::steady_clock::now();
       ContentPieces pieces;
-      if (!OpenContentPieces(packed, offset, &pieces)) Fail("the entry does not open");
+      if (!OpenContentPieces(&UpdaterPackage, packed, offset, &pieces)) Fail("the entry does not open");
       uint64_t total = pieces.pieceLength;
       while (pieces.remaining) {
         if (!NextContentPiece(&pieces)) Fail("the entry does not expand");
@@ -249,7 +251,7 @@ int main(int argc, char** argv) {
                 Median(pieceTimes), mb / Median(pieceTimes), Median(descrambleTimes));
   }
 
-  ClosePackage();
+  ClosePackage(&UpdaterPackage);
   fs::remove_all(hostFolder);
   return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "platform/files.h"
 #include "platform/ini.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -21,7 +21,7 @@ target_compile_options(updater_core PRIVATE ${UPDATER_SIZE_FLAGS})
 
 # The entry point and the resources, shared by every updater executable.
 add_library(updater_exe_objects OBJECT
-  ${CMAKE_SOURCE_DIR}/platform/winmain_win.cpp
+  ${CMAKE_SOURCE_DIR}/updater/main_win.cpp
   ${CMAKE_SOURCE_DIR}/resources/updater.rc)
 target_include_directories(updater_exe_objects PRIVATE ${CMAKE_SOURCE_DIR}
   ${CMAKE_SOURCE_DIR}/resources)

@@ -5,7 +5,7 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "flow/wizard.h"
 #include "package/extract.h"
 #include "package/package.h"
@@ -19,9 +19,6 @@
 #include "settings/settings.h"
 #include "settings/setup_description.h"
 #include "texts.h"
-
-struct UpdateDescription UpdateDescription;
-struct InstallRecord InstallRecord;
 
 namespace {
 
@@ -45,9 +42,9 @@ void ShowErrorWith(const char* format, const char* argument) {
 
 // The package the executable carries, with its directory opened.
 int OpenOwnPackage() {
-  PackageSource = LocatePackageResource();
-  if (!PackageSource) return 0;
-  if (OpenPackage()) return 1;
+  UpdaterPackage.source = LocatePackageResource(&UpdaterPackage);
+  if (!UpdaterPackage.source) return 0;
+  if (OpenPackage(&UpdaterPackage)) return 1;
   ShowError(kTextResourceReadError);
   return 0;
 }
@@ -123,7 +120,7 @@ int LoadAgreement(const char* key, const char** out) {
   char name[kPathSize];
   if (!ReadUpdateKey(kSetupSection, key, name, sizeof name)) return 1;
   u32 size = 0;
-  const u8* content = FindPackageEntry(name, &size);
+  const u8* content = FindPackageEntry(&UpdaterPackage, name, &size);
   if (!content) {
     ShowErrorWith(kTextAgreementNotFound, name);
     return 0;
@@ -243,7 +240,9 @@ int RunWizard() {
 }
 
 int ReadUpdateIni() {
-  if (!ExtractPackageEntry(kUpdateIniName, UpdateIniPath, 0) || !ReadRequiredKeys()) return 0;
+  if (!ExtractPackageEntry(&UpdaterPackage, kUpdateIniName, UpdateIniPath, 0) ||
+      !ReadRequiredKeys())
+    return 0;
   ReadOptionalKeys();
   ReadModeWord();
   return LoadAgreement("AgreementText", &UpdateDescription.AgreementText) &&
@@ -286,7 +285,7 @@ int UpdaterMain(ModuleHandle instance) {
 }
 
 void ReleaseRunState() {
-  ClosePackage();
+  ClosePackage(&UpdaterPackage);
   OsDeleteFile(UpdateIniPath);
   // The name is free again once deleted; forgetting it keeps a second call
   // from deleting a file another updater has since been given.

@@ -1,32 +1,8 @@
 // The updater's entry logic: everything from the entry-point table to the
 // wizard's result.
 #pragma once
-#include "platform/base.h"
+#include "flow/records.h"
 #include "settings/setup_description.h"
-
-// Section "SETUP" of UPDATE.INI. CompanyName, GameTitle, GameClass and
-// GameDir live in SetupDescription (one storage for both).
-struct UpdateDescription {
-  char GameTitleA[kPathSize];
-  char UpdaterVersion[kPathSize];
-  char UpdaterTitle[kPathSize];
-  char DataFolder[kPathSize];
-  char UpdateMessage[kTextSize];
-  int ModeIsInstall;
-  const char* ModeWord;       // "インストール" or "アップデート"
-  const char* AgreementText;  // zero-terminated block, or null
-  const char* AgreementTitle;
-};
-extern struct UpdateDescription UpdateDescription;
-
-// The registry values of the installed game.
-struct InstallRecord {
-  char InstPath[kPathSize];
-  char DataPath[kPathSize];
-  u32 InstMode;
-  u32 InstAdd;
-};
-extern struct InstallRecord InstallRecord;
 
 // Runs the updater: restricts the DLL search, resolves the entry-point
 // table, opens the package in `instance`'s resources, extracts UPDATE.INI
@@ -40,7 +16,7 @@ extern struct InstallRecord InstallRecord;
 // runs exactly once on every way out.
 int UpdaterMain(ModuleHandle instance);
 
-// Releases CurrentPackage and deletes the file UpdateIniPath names (an empty
+// Closes the directory of UpdaterPackage and deletes the file UpdateIniPath names (an empty
 // or missing path is ignored), then forgets that path.
 void ReleaseRunState();
 

@@ -11,18 +11,16 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
-#include "flow/startup.h"
+#include "flow/info_text.h"
+#include "flow/records.h"
 #include "flow/update_run.h"
-#include "flow/wizard.h"
+#include "runtime/run_state.h"
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/text.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 #include "texts.h"
-
-struct UpdatePlan UpdatePlan;
 
 namespace {
 const char kSection[] = "UPDATE";

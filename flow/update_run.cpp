@@ -6,10 +6,9 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
-#include "flow/startup.h"
-#include "flow/update_plan.h"
-#include "flow/wizard.h"
+#include "flow/info_text.h"
+#include "flow/records.h"
+#include "runtime/run_state.h"
 #include "package/extract.h"
 #include "platform/files.h"
 #include "platform/format.h"
@@ -84,7 +83,8 @@ int PlaceUpdateItem(WindowHandle dialog, const struct UpdatePlan* plan,
   if ((plan->overwriteOnly || item->kind == KindOverwrite) && IsMissingOrFolder(path)) return 1;
   if (item->kind == KindData && KeepDataFile(path)) return 1;
   const char* name = item->relativePath + item->fileNameOffset;
-  if (!ExtractPackageEntry(name, path, item->kind == KindUpdate)) return FailWrite(dialog);
+  if (!ExtractPackageEntry(&UpdaterPackage, name, path, item->kind == KindUpdate))
+    return FailWrite(dialog);
   return 1;
 }
 

@@ -1,8 +1,6 @@
 // Carrying out the update plan.
 #pragma once
-#include "platform/base.h"
-
-struct UpdatePlan;
+#include "flow/records.h"
 
 // Places the update items, copies the copy items from the CD-ROM, and leaves
 // the wizard completed; any failure ends the dialog with -1.
@@ -12,3 +10,6 @@ void RunUpdate(WindowHandle dialog, const struct UpdatePlan* plan);
 // asking the user to insert it while none does. 1 with `drive` ("Q:") set,
 // or 0 when the user declined (the dialog has been ended with -1).
 int FindMediaDrive(WindowHandle dialog, int diskNumber, char* drive);
+
+// The plan emptied and the remembered media drive forgotten.
+void ResetUpdateState();

@@ -5,13 +5,10 @@
 // that arrives meanwhile do nothing.
 #include "flow/wizard.h"
 
-#include <stdarg.h>
-
-#include "flow/run_state.h"
-#include "flow/startup.h"
+#include "flow/info_text.h"
+#include "flow/records.h"
 #include "flow/update_plan.h"
-#include "platform/format.h"
-#include "platform/text.h"
+#include "runtime/run_state.h"
 #include "settings/setup_description.h"
 #include "texts.h"
 
@@ -30,17 +27,6 @@ void EnableControl(WindowHandle dialog, int id, int enable) {
 void ShowAgreementControls(WindowHandle dialog, int show) {
   for (int id : kAgreementControls)
     OsShowWindow(OsGetDlgItem(dialog, id), show ? kSwShow : kSwHide);
-}
-
-// A cut that fell between the two bytes of a character would leave a lone
-// lead byte at the end; it goes too.
-void DropPartialCharacter(char* text) {
-  for (char* p = text; *p;) {
-    char* next = (char*)OsCharNext(p);
-    if (!*next && next == p + 1 && OsIsLeadByte((u8)*p)) *p = 0;
-    if (next <= p) break;
-    p = next;
-  }
 }
 
 intptr_t OnSetCursor() {
@@ -127,16 +113,6 @@ void ShowReadyPage(WindowHandle dialog) {
   EnableControl(dialog, kIdNext, 1);
   EnableControl(dialog, kIdCancel, 1);
   ShowAgreementControls(dialog, 0);
-}
-
-void SetInfoText(WindowHandle dialog, const char* format, ...) {
-  char text[kTextSize];
-  va_list args;
-  va_start(args, format);
-  const int length = OsFormatV(text, sizeof text, format, args);
-  va_end(args);
-  if (length >= (int)sizeof text - 1) DropPartialCharacter(text);
-  OsSetDlgItemText(dialog, kIdInfo, text);
 }
 
 void ResetWizardState() {

@@ -1,22 +1,9 @@
 // The wizard dialog: opening page (with the agreement), ready page, and the
 // page on which the update runs.
 #pragma once
-#include "platform/base.h"
-#include "platform/messagebox.h"
+#include "flow/info_text.h"
+#include "flow/records.h"
 #include "platform/ui.h"
-
-enum {
-  kTemplateWizard = 100,
-  kTemplateWizardAgreement = 101,
-  kIdNext = 1,
-  // The Cancel button (2) is the platform's Cancel command, kIdCancel of
-  // messagebox.h: one name for both, so the two headers go together.
-  kIdBack = 4,
-  kIdAgreementBox = 1000,
-  kIdInfo = 1001,
-  kIdAgree = 1002,
-  kIdDisagree = 1003,
-};
 
 // 0 opening page, 1 ready page, 2 after the update step, 3 finished.
 extern int WizardPage;
@@ -41,10 +28,6 @@ void ShowIntroPage(WindowHandle dialog);
 // The ready page: "%sを実行します" with ModeWord, Back disabled, Next and
 // Cancel enabled, the agreement controls hidden.
 void ShowReadyPage(WindowHandle dialog);
-// Formats with the wsprintfA rules into a 1024-byte buffer (longer output is
-// cut, never split inside a double-byte character) and sets the result as
-// the text of control 1001.
-void SetInfoText(WindowHandle dialog, const char* format, ...);
 
 // WizardPage and WizardBusy 0, as at program start.
 void ResetWizardState();

@@ -10,13 +10,15 @@
 
 #include <unistd.h>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/extract.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/messagebox.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -44,34 +46,34 @@ void Check(bool condition, const char* what) {
 // Every record by name, then extracted. The content blocks FindPackageEntry
 // hands out are released by ResetPackageState.
 void ReadEveryRecord() {
-  const u32 count = CurrentPackage->header.entryCount;
+  const u32 count = UpdaterPackage.image->header.entryCount;
   for (u32 i = 0; i < count && i < 64; ++i) {
-    const PackageEntry* record = &CurrentPackage->entries[i];
+    const PackageEntry* record = &UpdaterPackage.image->entries[i];
     std::string name = record->name;
     u32 dataOffset = 0;
-    Check(FindPackageRecord(name.c_str(), &dataOffset) != nullptr, "record not found by its name");
+    Check(FindPackageRecord(&UpdaterPackage, name.c_str(), &dataOffset) != nullptr, "record not found by its name");
     u32 size = 0;
-    const u8* content = FindPackageEntry(name.c_str(), &size);
+    const u8* content = FindPackageEntry(&UpdaterPackage, name.c_str(), &size);
     if (content && size) {
       volatile u8 sink = content[0] ^ content[size - 1];  // the whole block is readable
       (void)sink;
     }
-    ExtractPackageEntry(name.c_str(), kOutputPath, 0);
-    ExtractPackageEntry(name.c_str(), kOutputPath, 1);
+    ExtractPackageEntry(&UpdaterPackage, name.c_str(), kOutputPath, 0);
+    ExtractPackageEntry(&UpdaterPackage, name.c_str(), kOutputPath, 1);
   }
 }
 
 void RunForm(const uint8_t* data, size_t size, bool memoryForm) {
   if (memoryForm) {
-    PackageSource = data;
-    PackageSize = (u32)size;
+    UpdaterPackage.source = data;
+    UpdaterPackage.size = (u32)size;
   } else {
     Check(WriteFileWithTime(kPackagePath, data, (u32)size, nullptr) == 1, "scratch write");
-    PackageSource = (const u8*)kPackagePath;
-    PackageSize = 0;
+    UpdaterPackage.source = (const u8*)kPackagePath;
+    UpdaterPackage.size = 0;
   }
-  if (OpenPackage()) ReadEveryRecord();
-  ClosePackage();
+  if (OpenPackage(&UpdaterPackage)) ReadEveryRecord();
+  ClosePackage(&UpdaterPackage);
 }
 
 }  // namespace
@@ -84,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const long live = HostLiveAllocations();
   RunForm(data, size, true);
   RunForm(data, size, false);
-  ResetPackageState();
+  ReleasePackage(&UpdaterPackage);
   HostResetMessageBoxes();
   Check(HostLiveAllocations() == live, "a block was not released");
   return 0;

@@ -15,6 +15,7 @@
 #include "platform/messagebox.h"
 #include "settings/settings.h"
 #include "settings/setup_description.h"
+#include "sim/sim.h"
 
 namespace {
 

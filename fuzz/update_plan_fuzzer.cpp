@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/messagebox.h"
 #include "settings/settings.h"
+#include "sim/sim.h"
 
 namespace {
 const char kIniPath[] = "C:\\UPDATE.INI";

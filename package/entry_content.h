@@ -21,10 +21,14 @@ enum : u32 {
   kStreamInputSize = kContentWindowSize + kContentWindowSize / 8 + 128,
 };
 
+// Why a piece could not be made.
+enum PiecesFailure { kPiecesOk = 0, kPiecesNoMemory = 1, kPiecesDamaged = 2 };
+
 struct ContentPieces {
   const u8* piece;       // the current piece
   u32 pieceLength;
   u32 remaining;         // content bytes after the current piece
+  int failure;           // a PiecesFailure, set when an operation returns 0
   // The reader's own.
   const PackageEntry* record;
   const u8* stored;      // the stored bytes, in the package
@@ -38,18 +42,23 @@ struct ContentPieces {
   StreamDecoder decoder;
 };
 
-// Opens the content of `record` (stored bytes `dataOffset` bytes into the
-// package) and makes its first piece current. An entry neither compressed
-// nor scrambled is one piece pointing into the package. Returns 1, or 0
-// after one error box ("Can't Allocate Memory !!", or "RESOURCE READ ERROR"
-// for the file form or a stream found damaged) with nothing left allocated.
-int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces);
+struct Package;
+
+// Opens the content of `record` of the opened `package` (stored bytes
+// `dataOffset` bytes into it) and makes its first piece current. An entry
+// neither compressed nor scrambled is one piece pointing into the package.
+// Returns 1, or 0 with `failure` set and nothing left allocated: no memory,
+// or damage (a package opened in the file form, which has no content at
+// hand, a content size no stream of the stored size can give, a stream found
+// damaged). Shows nothing: the caller tells the user.
+int OpenContentPieces(const struct Package* package, const PackageEntry* record, u32 dataOffset,
+                      ContentPieces* pieces);
 
 // Makes the next piece current (call only while `remaining` is nonzero).
-// Returns 1, or 0 after the "RESOURCE READ ERROR" box for a stream found
-// damaged further on. A stream that does not end exactly after
-// `contentSize` bytes is damaged; the last piece is handed out only after
-// its end code has been read.
+// Returns 1, or 0 with `failure` kPiecesDamaged for a stream found damaged
+// further on. A stream that does not end exactly after `contentSize` bytes is
+// damaged; the last piece is handed out only after its end code has been
+// read.
 int NextContentPiece(ContentPieces* pieces);
 
 // Releases what OpenContentPieces allocated; safe after a failed open.

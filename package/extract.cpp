@@ -8,7 +8,7 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "package/entry_content.h"
 #include "package/package.h"
 #include "platform/files.h"
@@ -140,9 +140,10 @@ int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* re
 
 }  // namespace
 
-int ExtractPackageEntry(const char* name, const char* destinationPath, int keepNewer) {
+int ExtractPackageEntry(const struct Package* package, const char* name,
+                        const char* destinationPath, int keepNewer) {
   u32 dataOffset = 0;
-  const PackageEntry* record = FindPackageRecord(name, &dataOffset);
+  const PackageEntry* record = FindPackageRecord(package, name, &dataOffset);
   if (!record) {
     ShowError(kTextNotFoundInResource);
     return 0;
@@ -150,9 +151,11 @@ int ExtractPackageEntry(const char* name, const char* destinationPath, int keepN
   if (!PathFits(destinationPath)) return 0;
   if (!CheckFreeSpace(destinationPath, record->contentSize)) return 0;
   ContentPieces pieces;
-  if (!OpenContentPieces(record, dataOffset, &pieces)) return 0;
-  const int result = PlaceContent(destinationPath, &pieces, record, keepNewer);
+  int result = OpenContentPieces(package, record, dataOffset, &pieces);
+  if (result) result = PlaceContent(destinationPath, &pieces, record, keepNewer);
   CloseContentPieces(&pieces);
+  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
+                                                                  : kTextResourceReadError);
   return result;
 }
 

@@ -2,8 +2,10 @@
 #pragma once
 #include "platform/base.h"
 
-// Writes entry `name` to `destinationPath`, descrambled and expanded, with
-// the entry's time stamp. With `keepNewer`, an existing file whose last-write
+struct Package;
+
+// Writes entry `name` of the opened `package` to `destinationPath`,
+// descrambled and expanded, with the entry's time stamp. With `keepNewer`, an existing file whose last-write
 // time is later than the entry's stays and the result is 1. Returns 1 when
 // written or kept, 0 on failure: after an error box for a missing entry, a
 // drive too full, no memory or a damaged stream; silently for a destination
@@ -13,7 +15,8 @@
 // being written, which is then deleted, leaving the destination as it was
 // (a read-only attribute already cleared stays cleared); when a newer file
 // is kept, such damage goes unnoticed and the result is 1.
-int ExtractPackageEntry(const char* name, const char* destinationPath, int keepNewer);
+int ExtractPackageEntry(const struct Package* package, const char* name,
+                        const char* destinationPath, int keepNewer);
 
 // Creates `path` with `length` bytes of `buffer`, times set to `*time` when
 // given. The bytes go to a temporary file in the same folder that then

@@ -7,7 +7,7 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "package/decompress.h"
 #include "package/entry_content.h"
 #include "package/scramble.h"
@@ -19,19 +19,11 @@
 #include "platform/text.h"
 #include "texts.h"
 
-const u8* PackageSource;
-u32 PackageSize;
-PackageImage* CurrentPackage;
-const u8* PackageDigest;
-u32 PackageDigestSize;
+struct KeptBlock {
+  KeptBlock* next;
+};
 
 namespace {
-
-// The bytes the current directory was opened from (null for the file form).
-// Content is read from these, so a later change of PackageSource or
-// PackageSize cannot point a lookup at bytes that were never checked.
-const u8* openedBytes;
-u32 openedSize;
 
 // Most bytes a stream of `length` bytes can expand to. The cheapest code is a
 // 282-byte long match in 25 bits (two data bytes and 9 control bits), so no
@@ -90,17 +82,19 @@ PackageImage* AllocateImage(const PackageHeader* header) {
 
 // A package that comes with a digest must match it to the last byte: a
 // damaged or altered package is refused before anything is taken from it.
-int DigestMatches(const u8* bytes, u32 size) {
-  if (!PackageDigest) return 1;
+int DigestMatches(const struct Package* package) {
+  if (!package->digest) return 1;
   u8 digest[kSha256Size];
-  if (PackageDigestSize != kSha256Size) return 0;
-  Sha256(bytes, size, digest);
-  return memcmp(digest, PackageDigest, kSha256Size) == 0;
+  if (package->digestSize != kSha256Size) return 0;
+  Sha256(package->source, package->size, digest);
+  return memcmp(digest, package->digest, kSha256Size) == 0;
 }
 
-PackageImage* OpenMemoryPackage(const u8* bytes, u32 size) {
+PackageImage* OpenMemoryPackage(const struct Package* package) {
+  const u8* bytes = package->source;
+  const u32 size = package->size;
   PackageHeader header;
-  if (!bytes || size < kPackageHeaderSize || !DigestMatches(bytes, size)) return nullptr;
+  if (!bytes || size < kPackageHeaderSize || !DigestMatches(package)) return nullptr;
   memcpy(&header, bytes, sizeof header);
   if (!HeaderFits(&header, size)) return nullptr;
   PackageImage* image = AllocateImage(&header);
@@ -151,12 +145,7 @@ fail:
 
 // Content blocks that FindPackageEntry hands out live until the process
 // ends. Each carries a link in front, so they stay reachable (leak checkers
-// stay quiet) and ResetPackageState can release them all.
-struct KeptBlock {
-  KeptBlock* next;
-};
-KeptBlock* keptBlocks;
-
+// stay quiet) and ReleasePackage can release them all.
 // A block for `size` content bytes, with the link in front when `keep`.
 u8* AllocateContent(u32 size, int keep) {
   if (!keep) return (u8*)OsAlloc(size);
@@ -170,17 +159,17 @@ void ReleaseContent(u8* content, int keep) {
   else OsFree(content);
 }
 
-void KeepContent(u8* content) {
+void KeepContent(struct Package* package, u8* content) {
   KeptBlock* block = (KeptBlock*)(void*)content - 1;
-  block->next = keptBlocks;
-  keptBlocks = block;
+  block->next = package->keptBlocks;
+  package->keptBlocks = block;
 }
 
-void ReleaseKeptBlocks() {
-  while (keptBlocks) {
-    KeptBlock* next = keptBlocks->next;
-    OsFree(keptBlocks);
-    keptBlocks = next;
+void ReleaseKeptBlocks(struct Package* package) {
+  while (package->keptBlocks) {
+    KeptBlock* next = package->keptBlocks->next;
+    OsFree(package->keptBlocks);
+    package->keptBlocks = next;
   }
 }
 
@@ -197,28 +186,29 @@ u8* DescrambledCopy(const u8* stored, u32 length, int keep) {
 }
 
 // The stored bytes of `record` (`dataOffset` bytes into the package), or
-// null after the read-error box: the file form has no content in memory.
-const u8* StoredBytes(const PackageEntry* record, u32 dataOffset) {
-  if (!openedBytes || (u64)dataOffset + record->storedSize > openedSize) {
-    ShowError(kTextResourceReadError);
+// null: the file form has no content in memory.
+const u8* StoredBytes(const struct Package* package, const PackageEntry* record, u32 dataOffset) {
+  if (!package->openedBytes || (u64)dataOffset + record->storedSize > package->openedSize)
     return nullptr;
-  }
-  return openedBytes + dataOffset;
+  return package->openedBytes + dataOffset;
 }
 
 // 1 when no stream of `record`'s stored size can expand to its content size,
-// which is damage, found before a block of that size is asked for; then
-// after the read-error box.
+// which is damage, found before a block of that size is asked for.
 int ClaimsTooMuch(const PackageEntry* record) {
-  if (record->contentSize <= MostExpandedSize(record->storedSize)) return 0;
-  ShowError(kTextResourceReadError);
-  return 1;
+  return record->contentSize > MostExpandedSize(record->storedSize);
+}
+
+// The box for a failure of the whole-entry reader.
+u8* ReadFailed(const char* text) {
+  ShowError(text);
+  return nullptr;
 }
 
 // Expanded content of a compressed entry in a block to keep, or null after
 // an error box.
 u8* ExpandedContent(const PackageEntry* record, const u8* stream) {
-  if (ClaimsTooMuch(record)) return nullptr;
+  if (ClaimsTooMuch(record)) return ReadFailed(kTextResourceReadError);
   u8* content = AllocateContent(record->contentSize, 1);
   if (!content) {
     ShowError(kTextNoMemory);
@@ -260,7 +250,7 @@ void FeedStream(ContentPieces* pieces, u32 room) {
 // Expands the next piece of `pieces` into its window, after the history
 // kept at its start. When the content runs out within the window the stream
 // must end there, exactly at contentSize, which is checked before the last
-// piece is handed out. Returns 1, or 0 after the box.
+// piece is handed out. Returns 1, or 0 with the damage noted.
 int ExpandPiece(ContentPieces* pieces) {
   const u32 left = pieces->record->contentSize - pieces->produced;
   u32 filled = pieces->kept;
@@ -278,7 +268,7 @@ int ExpandPiece(ContentPieces* pieces) {
     pieces->remaining = pieces->record->contentSize - pieces->produced;
     ok = pieces->decoder.ended ? pieces->remaining == 0 : pieces->pieceLength != 0;
   }
-  if (!ok) ShowError(kTextResourceReadError);
+  if (!ok) pieces->failure = kPiecesDamaged;
   return ok;
 }
 
@@ -329,40 +319,41 @@ const u8* LoadUpdateResource(const ResourceApi* api, int id, u32* size) {
 }
 }  // namespace
 
-const u8* LocatePackageResource() {
+const u8* LocatePackageResource(struct Package* package) {
   ResourceApi api;
   u32 size = 0;
   if (!ResolveResourceApi(&api)) return nullptr;
   const u8* bytes = LoadUpdateResource(&api, kPackageResourceId, &size);
   if (!bytes) return nullptr;
-  PackageSize = size;
-  PackageDigestSize = 0;
-  PackageDigest = LoadUpdateResource(&api, kPackageDigestResourceId, &PackageDigestSize);
+  package->size = size;
+  package->digestSize = 0;
+  package->digest = LoadUpdateResource(&api, kPackageDigestResourceId, &package->digestSize);
   return bytes;
 }
 
-PackageImage* OpenPackage() {
-  ClosePackage();
-  PackageImage* image = PackageSize ? OpenMemoryPackage(PackageSource, PackageSize)
-                                    : OpenFilePackage((const char*)PackageSource);
+PackageImage* OpenPackage(struct Package* package) {
+  ClosePackage(package);
+  PackageImage* image = package->size ? OpenMemoryPackage(package)
+                                      : OpenFilePackage((const char*)package->source);
   if (!image) return nullptr;
-  openedBytes = PackageSize ? PackageSource : nullptr;
-  openedSize = PackageSize;
-  CurrentPackage = image;
+  package->openedBytes = package->size ? package->source : nullptr;
+  package->openedSize = package->size;
+  package->image = image;
   return image;
 }
 
-void ClosePackage() {
-  OsFree(CurrentPackage);
-  CurrentPackage = nullptr;
-  openedBytes = nullptr;
-  openedSize = 0;
+void ClosePackage(struct Package* package) {
+  OsFree(package->image);
+  package->image = nullptr;
+  package->openedBytes = nullptr;
+  package->openedSize = 0;
 }
 
 // Data offsets are summed afresh on every call; OpenPackage has checked that
 // every record lies before the directory, so the sum cannot wrap.
-const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset) {
-  const PackageImage* image = CurrentPackage;
+const PackageEntry* FindPackageRecord(const struct Package* package, const char* name,
+                                      u32* dataOffset) {
+  const PackageImage* image = package->image;
   if (!image || !name) return nullptr;
   u32 offset = kPackageHeaderSize;
   for (u32 i = 0; i < image->header.entryCount; ++i) {
@@ -379,12 +370,12 @@ const PackageEntry* FindPackageRecord(const char* name, u32* dataOffset) {
 // The content of `record`: descrambled when scrambled (descrambling comes
 // first, since the scrambling lies over a compressed stream), then expanded
 // when compressed. Points into the package when the entry needs neither
-// step, else into a block kept until ResetPackageState. Null, with nothing
+// step, else into a block kept until ReleasePackage. Null, with nothing
 // left allocated, after one error box.
 namespace {
-const u8* KeptEntryContent(const PackageEntry* record, u32 dataOffset) {
-  const u8* stored = StoredBytes(record, dataOffset);
-  if (!stored) return nullptr;
+const u8* KeptEntryContent(struct Package* package, const PackageEntry* record, u32 dataOffset) {
+  const u8* stored = StoredBytes(package, record, dataOffset);
+  if (!stored) return ReadFailed(kTextResourceReadError);
   const int compressed = (record->flags & kEntryFlagCompressed) != 0;
   u8* copy = nullptr;
   if (record->scrambled == kEntryScrambled) {
@@ -400,7 +391,7 @@ const u8* KeptEntryContent(const PackageEntry* record, u32 dataOffset) {
     if (!content) return nullptr;
   }
   if (!content) return stored;  // in place: neither scrambled nor compressed
-  KeepContent(content);
+  KeepContent(package, content);
   return content;
 }
 }  // namespace
@@ -408,42 +399,42 @@ const u8* KeptEntryContent(const PackageEntry* record, u32 dataOffset) {
 // A scrambled entry is descrambled here as extraction does it: handing out
 // scrambled bytes, or expanding a scrambled stream as it lies, would give
 // the caller garbage. Its content is then a new block like a compressed one.
-const u8* FindPackageEntry(const char* name, u32* outSize) {
+const u8* FindPackageEntry(struct Package* package, const char* name, u32* outSize) {
   u32 dataOffset = 0;
-  const PackageEntry* record = FindPackageRecord(name, &dataOffset);
-  if (!record) {
-    ShowError(kTextNotFoundInResource);
-    return nullptr;
-  }
-  const u8* content = KeptEntryContent(record, dataOffset);
+  const PackageEntry* record = FindPackageRecord(package, name, &dataOffset);
+  if (!record) return ReadFailed(kTextNotFoundInResource);
+  const u8* content = KeptEntryContent(package, record, dataOffset);
   if (content && outSize) *outSize = record->contentSize;
   return content;
 }
 
-void ResetPackageState() {
-  ClosePackage();
-  ReleaseKeptBlocks();
-  PackageSource = nullptr;
-  PackageSize = 0;
-  PackageDigest = nullptr;
-  PackageDigestSize = 0;
+void ReleasePackage(struct Package* package) {
+  ClosePackage(package);
+  ReleaseKeptBlocks(package);
+  memset(package, 0, sizeof *package);
 }
 
-int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces* pieces) {
+namespace {
+int PiecesFail(ContentPieces* pieces, int failure) {
+  CloseContentPieces(pieces);
+  pieces->failure = failure;
+  return 0;
+}
+}  // namespace
+
+int OpenContentPieces(const struct Package* package, const PackageEntry* record, u32 dataOffset,
+                      ContentPieces* pieces) {
   memset(pieces, 0, sizeof *pieces);
   pieces->record = record;
-  pieces->stored = StoredBytes(record, dataOffset);
-  if (!pieces->stored) return 0;
+  pieces->stored = StoredBytes(package, record, dataOffset);
+  if (!pieces->stored) return PiecesFail(pieces, kPiecesDamaged);
   const int compressed = (record->flags & kEntryFlagCompressed) != 0;
-  if (compressed && ClaimsTooMuch(record)) return 0;
+  if (compressed && ClaimsTooMuch(record)) return PiecesFail(pieces, kPiecesDamaged);
   if (record->scrambled == kEntryScrambled) {
     const u32 most = compressed ? kStreamInputSize : kContentPieceSize;
     pieces->inputSize = record->storedSize < most ? record->storedSize : most;
     pieces->input = (u8*)OsAlloc(pieces->inputSize);
-    if (!pieces->input) {
-      ShowError(kTextNoMemory);
-      return 0;
-    }
+    if (!pieces->input) return PiecesFail(pieces, kPiecesNoMemory);
   }
   if (!compressed) {  // stored: contentSize == storedSize
     if (pieces->input) {
@@ -457,16 +448,11 @@ int OpenContentPieces(const PackageEntry* record, u32 dataOffset, ContentPieces*
   pieces->windowSize =
       record->contentSize <= kWholeContentLimit ? record->contentSize : kContentWindowSize;
   pieces->window = (u8*)OsAlloc(pieces->windowSize);
-  if (!pieces->window) {
-    ShowError(kTextNoMemory);
-    CloseContentPieces(pieces);
-    return 0;
-  }
+  if (!pieces->window) return PiecesFail(pieces, kPiecesNoMemory);
   if (pieces->input) BeginStreamDecode(&pieces->decoder, pieces->input, 0);
   else BeginStreamDecode(&pieces->decoder, pieces->stored, record->storedSize);
   if (ExpandPiece(pieces)) return 1;
-  CloseContentPieces(pieces);
-  return 0;
+  return PiecesFail(pieces, kPiecesDamaged);
 }
 
 int NextContentPiece(ContentPieces* pieces) {

@@ -66,14 +66,3 @@ void OsRestrictDllSearch();
 LibraryHandle OsLoadSystemLibrary(const char* fileName);
 // GetProcAddress; null when `library` is null or the name is unknown.
 void* OsFindEntryPoint(LibraryHandle library, const char* name);
-
-#if !defined(_WIN32)
-// Host simulation: the three libraries "KERNEL32.DLL", "SHELL32.DLL" and
-// "ADVAPI32.DLL" (names compared without case) and their entry points
-// "CreateFileA", "WriteFile", "ReadFile", "FindResourceA", "SizeofResource",
-// "LoadResource", "LockResource", "SHFileOperationA", "RegOpenKeyExA",
-// "RegQueryValueExA", "RegCloseKey". A test can make any of them missing.
-void HostSetLibraryMissing(const char* fileName, int missing);
-void HostSetEntryPointMissing(const char* name, int missing);
-void HostResetLibraries();
-#endif

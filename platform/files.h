@@ -2,9 +2,9 @@
 // updater calls directly). Opening, reading and writing go through the
 // entry-point table instead (see dynlib.h), so they are not here.
 //
-// Paths are Windows paths on both builds: "D:\Games\X\a.dat". The host
-// simulation maps each drive letter to a folder of its own; a path without a
-// drive letter is relative to the current folder.
+// Paths are the system's own: Windows paths on Windows ("D:\Games\X\a.dat"),
+// native paths on POSIX. The tests' simulation takes Windows paths and maps
+// each drive letter to a host folder.
 #pragma once
 #include "platform/base.h"
 
@@ -47,21 +47,3 @@ u32 OsGetTempPath(u32 size, char* buffer);
 // "<folder><prefix><hex>.tmp" and writes its path (at most kPathSize bytes)
 // into `out`. 1 or 0.
 int OsCreateTempFile(const char* folder, const char* prefix, char* out);
-
-#if !defined(_WIN32)
-// Host simulation of drives. Every letter starts unmapped (kDriveNoRootDir).
-// `folder` is a host folder; `freeBytes` is what OsGetDiskFreeSpace reports
-// (UINT64_MAX: the real free space of the folder's file system).
-void HostMapDrive(char letter, const char* folder, u32 type = kDriveFixed,
-                  u64 freeBytes = UINT64_MAX);
-void HostUnmapDrive(char letter);
-void HostResetDrives();
-// Makes the next OsFlushFile fail (a disk that reports a write error late).
-// HostResetDrives clears it.
-void HostFailNextFlush();
-// The host path for a Windows path ("" when its drive is unmapped).
-#include <string>
-std::string HostPath(const char* windowsPath);
-// Folder that OsGetTempPath reports (a Windows path, ending in '\').
-void HostSetTempPath(const char* windowsPath);
-#endif

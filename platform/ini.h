@@ -13,3 +13,10 @@
 // that a caller asks for.
 u32 OsReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
                     u32 size, const char* path);
+
+#if !defined(_WIN32)
+// The POSIX reader behind OsReadIniString, over a native path. The tests'
+// simulation maps its Windows paths to host paths and reads through it too.
+u32 PosixReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
+                       u32 size, const char* path);
+#endif

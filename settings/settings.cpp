@@ -4,12 +4,11 @@
 
 #include <string.h>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "platform/format.h"
 #include "platform/ini.h"
 #include "platform/messagebox.h"
 #include "platform/text.h"
-#include "settings/setup_description.h"
 #include "texts.h"
 
 char SetupIniPath[kPathSize];
@@ -169,13 +168,4 @@ int JoinPath(char* path, const char* component) {
  * button, owned by the wizard while it exists. Returns when it is closed. */
 void ShowSetupError(const char* text) {
   OsMessageBox(WizardWindow, text, kTextSetupCaption, kMbOk | kMbIconError);
-}
-
-/* ResetSettingsState: the settings records as at program start. */
-void ResetSettingsState() {
-  memset(SetupIniPath, 0, sizeof SetupIniPath);
-  memset(UpdateIniPath, 0, sizeof UpdateIniPath);
-  ReportMissingKeys = 1;
-  CurrentDiskNumber = 0;
-  memset(&SetupDescription, 0, sizeof SetupDescription);
 }

@@ -44,7 +44,3 @@ int JoinPath(char* path, const char* component);
 
 // Error box with `text`, caption "INSTCMMN", owner WizardWindow, error icon.
 void ShowSetupError(const char* text);
-
-// Paths empty, ReportMissingKeys on, CurrentDiskNumber 0, SetupDescription
-// zeroed: as at program start.
-void ResetSettingsState();

@@ -226,3 +226,11 @@ int LoadSetupDescription() {
   ReportMissingKeys = 0;
   return LoadOptional();
 }
+
+void ResetSettingsState() {
+  memset(SetupIniPath, 0, sizeof SetupIniPath);
+  memset(UpdateIniPath, 0, sizeof UpdateIniPath);
+  ReportMissingKeys = 1;
+  CurrentDiskNumber = 0;
+  memset(&SetupDescription, 0, sizeof SetupDescription);
+}

@@ -50,3 +50,7 @@ extern struct SetupDescription SetupDescription;
 // after at most one message (a missing required key only while
 // ReportMissingKeys is on).
 int LoadSetupDescription();
+
+// Paths empty, ReportMissingKeys on, CurrentDiskNumber 0, SetupDescription
+// zeroed: the settings records as at program start.
+void ResetSettingsState();

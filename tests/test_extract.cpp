@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/extract.h"
 #include "package/format.h"
 #include "package/package.h"
@@ -16,6 +17,7 @@
 #include "platform/files.h"
 #include "support/scratch.h"
 #include "support/test_package.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -116,10 +118,10 @@ TEST(DescrambleRange, PiecesGiveTheWholeBlock) {
 class ExtractTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetPackageState();
+    ReleasePackage(&UpdaterPackage);
     ResolveDynamicApi();
   }
-  void TearDown() override { ResetPackageState(); }
+  void TearDown() override { ReleasePackage(&UpdaterPackage); }
 
   std::string Read(const std::string& path) {
     std::string bytes;
@@ -172,7 +174,7 @@ TEST_F(ExtractTest, EveryStorageFormWritesTheContentWithItsTime) {
   for (int flags : {kTestStored, kTestScrambled, kTestCompressed, kTestCompressed | kTestScrambled}) {
     ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"FILE.DAT", content, flags, time}})));
     std::string path = scratch_ / ("out" + std::to_string(flags) + ".dat");
-    EXPECT_EQ(1, ExtractPackageEntry("file.dat", path.c_str(), 0)) << flags;
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "file.dat", path.c_str(), 0)) << flags;
     // Times first: reading the content may move the access time.
     FileTime creation, access, write;
     ASSERT_TRUE(GetTimes(path, &creation, &access, &write));
@@ -189,7 +191,7 @@ TEST_F(ExtractTest, EmptyEntryWritesAnEmptyFile) {
   for (const char* name : {"EMPTY", "E2"}) {
     std::string path = scratch_ / name;
     ASSERT_TRUE(WriteTestFile(path, kOld));
-    EXPECT_EQ(1, ExtractPackageEntry(name, path.c_str(), 0)) << name;
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, name, path.c_str(), 0)) << name;
     EXPECT_EQ("", Read(path)) << name;
   }
 }
@@ -213,7 +215,7 @@ TEST_F(ExtractTest, NewerFileRule) {
     std::string path = scratch_ / "target.txt";
     ASSERT_TRUE(WriteTestFile(path, kOld));
     ASSERT_TRUE(SetTimes(path, kTestEntryTime + c.existingMinusEntry));
-    EXPECT_EQ(1, ExtractPackageEntry("F", path.c_str(), c.keepNewer));
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), c.keepNewer));
     EXPECT_EQ(c.replaced ? kNew : kOld, Read(path)) << c.existingMinusEntry;
     FileTime write;
     ASSERT_TRUE(GetTimes(path, nullptr, nullptr, &write));
@@ -225,7 +227,7 @@ TEST_F(ExtractTest, NewerFileRule) {
 TEST_F(ExtractTest, MissingDestinationIsWrittenUnderKeepNewer) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", kNew}})));
   std::string path = scratch_ / "new.txt";
-  EXPECT_EQ(1, ExtractPackageEntry("F", path.c_str(), 1));
+  EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), 1));
   EXPECT_EQ(kNew, Read(path));
 }
 
@@ -237,7 +239,7 @@ TEST_F(ExtractTest, ReadOnlyDestinationEndsNormalWhetherReplacedOrKept) {
     ASSERT_TRUE(SetTimes(path, kTestEntryTime + (newer ? 1 : 0)));
     ASSERT_TRUE(OsSetFileAttributes(path.c_str(), kAttrReadOnly));
     ASSERT_TRUE(OsGetFileAttributes(path.c_str()) & kAttrReadOnly);
-    EXPECT_EQ(1, ExtractPackageEntry("F", path.c_str(), 1));
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), 1));
     EXPECT_EQ(newer ? kOld : kNew, Read(path));
     EXPECT_EQ(0u, OsGetFileAttributes(path.c_str()) & kAttrReadOnly) << newer;
   }
@@ -247,7 +249,7 @@ TEST_F(ExtractTest, FolderDestinationIsRefused) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", kNew}})));
   std::string path = scratch_ / "folder";
   ASSERT_TRUE(MakeTestFolder(path));
-  EXPECT_EQ(0, ExtractPackageEntry("F", path.c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), 0));
   EXPECT_EQ(kAttrDirectory, OsGetFileAttributes(path.c_str()) & kAttrDirectory);
   EXPECT_EQ(std::vector<std::string>{"folder"}, Listing());
 }
@@ -255,7 +257,7 @@ TEST_F(ExtractTest, FolderDestinationIsRefused) {
 TEST_F(ExtractTest, OverlongPathIsRefusedSilently) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", kNew}})));
   std::string path = scratch_ / std::string(300 - scratch_.path().size(), 'p');
-  EXPECT_EQ(0, ExtractPackageEntry("F", path.c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), 0));
   EXPECT_EQ(0, WriteFileWithTime(path.c_str(), "x", 1, nullptr));
   EXPECT_TRUE(Listing().empty());
 }
@@ -295,7 +297,7 @@ TEST_F(ExtractTest, FailedWriteLeavesTheOriginalUntouched) {
   realWrite = DynamicApi.pfnWriteFile;
   DynamicApi.pfnWriteFile = &HalfWrite;
   writeCalls = 0;
-  EXPECT_EQ(0, ExtractPackageEntry("F", path.c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", path.c_str(), 0));
   EXPECT_EQ(0, WriteFileWithTime(path.c_str(), kNew.data(), (u32)kNew.size(), nullptr));
   DynamicApi.pfnWriteFile = realWrite;
   EXPECT_EQ(2, writeCalls);

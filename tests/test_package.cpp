@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "package/scramble.h"
@@ -37,19 +38,19 @@ std::string Content(const u8* p, u32 size) { return std::string((const char*)p, 
 class PackageTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetPackageState();
+    ReleasePackage(&UpdaterPackage);
     ResolveDynamicApi();
   }
-  void TearDown() override { ResetPackageState(); }
+  void TearDown() override { ReleasePackage(&UpdaterPackage); }
 
   // Opens `bytes` in the file form from a scratch file.
   const PackageImage* OpenAsFile(const std::string& bytes) {
     path_ = scratch_ / "test.pkg";
     EXPECT_TRUE(WriteTestFile(path_, bytes));
-    ClosePackage();
-    PackageSource = (const u8*)path_.c_str();
-    PackageSize = 0;
-    return OpenPackage();
+    ClosePackage(&UpdaterPackage);
+    UpdaterPackage.source = (const u8*)path_.c_str();
+    UpdaterPackage.size = 0;
+    return OpenPackage(&UpdaterPackage);
   }
 
   ScratchFolder scratch_;
@@ -90,8 +91,8 @@ TEST_F(PackageTest, WriterKeepsEntriesThatDoNotShrink) {
   std::string error;
   ASSERT_TRUE(BuildPackage({input}, PackOptions(), &package, &error)) << error;
   ASSERT_TRUE(OpenTestPackage(std::string(package.begin(), package.end())));
-  EXPECT_EQ(kEntryFlagStored, CurrentPackage->entries[0].flags);
-  EXPECT_EQ(3u, CurrentPackage->entries[0].storedSize);
+  EXPECT_EQ(kEntryFlagStored, UpdaterPackage.image->entries[0].flags);
+  EXPECT_EQ(3u, UpdaterPackage.image->entries[0].storedSize);
 }
 
 TEST_F(PackageTest, WriterRefusesBadNames) {
@@ -124,16 +125,16 @@ TEST_F(PackageTest, DataOffsetsAdvanceByAlignedStoredSize) {
   } cases[] = {{"ZERO", 16}, {"SIXTEEN", 16}, {"SEVENTEEN", 32}, {"LAST", 64}};
   for (const auto& c : cases) {
     u32 offset = 0;
-    const PackageEntry* record = FindPackageRecord(c.name, &offset);
+    const PackageEntry* record = FindPackageRecord(&UpdaterPackage, c.name, &offset);
     ASSERT_NE(nullptr, record) << c.name;
     EXPECT_EQ(c.offset, offset) << c.name;
   }
-  EXPECT_EQ(80u, CurrentPackage->header.directoryOffset);
+  EXPECT_EQ(80u, UpdaterPackage.image->header.directoryOffset);
   u32 size = 99;
-  const u8* last = FindPackageEntry("LAST", &size);
+  const u8* last = FindPackageEntry(&UpdaterPackage, "LAST", &size);
   ASSERT_NE(nullptr, last);
   EXPECT_EQ("d", Content(last, size));
-  EXPECT_EQ(PackageSource + 64, last);  // stored entries are handed out in place
+  EXPECT_EQ(UpdaterPackage.source + 64, last);  // stored entries are handed out in place
 }
 
 TEST_F(PackageTest, LookupIgnoresCaseAndFirstMatchWins) {
@@ -147,19 +148,19 @@ TEST_F(PackageTest, LookupIgnoresCaseAndFirstMatchWins) {
                {"データ.bin", "kana"}};
   for (const auto& c : cases) {
     u32 size = 0;
-    const u8* content = FindPackageEntry(c.asked, &size);
+    const u8* content = FindPackageEntry(&UpdaterPackage, c.asked, &size);
     ASSERT_NE(nullptr, content) << c.asked;
     EXPECT_EQ(c.content, Content(content, size)) << c.asked;
   }
-  EXPECT_EQ(nullptr, FindPackageRecord("UPDATE.IN", nullptr));
-  EXPECT_EQ(nullptr, FindPackageRecord("UPDATE.INI2", nullptr));
+  EXPECT_EQ(nullptr, FindPackageRecord(&UpdaterPackage, "UPDATE.IN", nullptr));
+  EXPECT_EQ(nullptr, FindPackageRecord(&UpdaterPackage, "UPDATE.INI2", nullptr));
 }
 
 TEST_F(PackageTest, EmptyDirectoryOpensInBothFormsAndFindsNothing) {
   for (bool plain : {false, true}) {
     ASSERT_NE(nullptr, OpenTestPackage(BuildTestPackage({}, plain))) << plain;
-    EXPECT_EQ(0u, CurrentPackage->header.entryCount);
-    EXPECT_EQ(nullptr, FindPackageRecord("UPDATE.INI", nullptr));
+    EXPECT_EQ(0u, UpdaterPackage.image->header.entryCount);
+    EXPECT_EQ(nullptr, FindPackageRecord(&UpdaterPackage, "UPDATE.INI", nullptr));
   }
 }
 
@@ -172,9 +173,9 @@ TEST_F(PackageTest, BothDirectoryFormsGiveTheSameRecords) {
   EXPECT_EQ(1u, GetU32(compressed, 4));
   EXPECT_LT(compressed.size(), plain.size());
   ASSERT_TRUE(OpenTestPackage(plain));
-  std::string fromPlain((const char*)CurrentPackage, 16 + 3 * kPackageEntrySize);
+  std::string fromPlain((const char*)UpdaterPackage.image, 16 + 3 * kPackageEntrySize);
   ASSERT_TRUE(OpenTestPackage(compressed));
-  std::string fromCompressed((const char*)CurrentPackage, 16 + 3 * kPackageEntrySize);
+  std::string fromCompressed((const char*)UpdaterPackage.image, 16 + 3 * kPackageEntrySize);
   EXPECT_EQ(fromPlain.substr(16), fromCompressed.substr(16));
   EXPECT_EQ(compressed.substr(0, 16), fromCompressed.substr(0, 16));
 }
@@ -182,13 +183,13 @@ TEST_F(PackageTest, BothDirectoryFormsGiveTheSameRecords) {
 TEST_F(PackageTest, MagicMattersOnlyInTheFileForm) {
   std::string package = BuildTestPackage({{"A", "a"}});
   ASSERT_NE(nullptr, OpenAsFile(package));
-  EXPECT_NE(nullptr, FindPackageRecord("A", nullptr));
+  EXPECT_NE(nullptr, FindPackageRecord(&UpdaterPackage, "A", nullptr));
   std::string wrong = package;
   wrong[3] = '!';
   EXPECT_EQ(nullptr, OpenAsFile(wrong));
-  EXPECT_EQ(nullptr, CurrentPackage);
+  EXPECT_EQ(nullptr, UpdaterPackage.image);
   EXPECT_NE(nullptr, OpenTestPackage(wrong));
-  EXPECT_NE(nullptr, FindPackageRecord("A", nullptr));
+  EXPECT_NE(nullptr, FindPackageRecord(&UpdaterPackage, "A", nullptr));
 }
 
 TEST_F(PackageTest, FileFormReadsTheSameDirectoryAsTheMemoryForm) {
@@ -196,9 +197,9 @@ TEST_F(PackageTest, FileFormReadsTheSameDirectoryAsTheMemoryForm) {
     std::string package =
         BuildTestPackage({{"ONE", "1111", kTestCompressed}, {"TWO", "22"}}, plain);
     ASSERT_TRUE(OpenTestPackage(package));
-    std::string memory((const char*)CurrentPackage, 16 + 2 * kPackageEntrySize);
+    std::string memory((const char*)UpdaterPackage.image, 16 + 2 * kPackageEntrySize);
     ASSERT_TRUE(OpenAsFile(package)) << plain;
-    EXPECT_EQ(memory, std::string((const char*)CurrentPackage, 16 + 2 * kPackageEntrySize));
+    EXPECT_EQ(memory, std::string((const char*)UpdaterPackage.image, 16 + 2 * kPackageEntrySize));
   }
 }
 
@@ -241,7 +242,7 @@ TEST_F(PackageTest, DamagedPackagesAreRefusedInBothForms) {
     std::string package = TwoEntryPackage();
     damage.apply(&package);
     EXPECT_EQ(nullptr, OpenTestPackage(package)) << "memory: " << damage.what;
-    EXPECT_EQ(nullptr, CurrentPackage) << damage.what;
+    EXPECT_EQ(nullptr, UpdaterPackage.image) << damage.what;
     EXPECT_EQ(nullptr, OpenAsFile(package)) << "file: " << damage.what;
   }
 }
@@ -266,20 +267,20 @@ TEST_F(PackageTest, DirectoryStreamMustExpandToExactlyTheRecords) {
 TEST_F(PackageTest, TooShortOrMissingPackagesAreRefused) {
   EXPECT_EQ(nullptr, OpenTestPackage(std::string("QK2\0\0\0\0", 8)));
   EXPECT_EQ(nullptr, OpenAsFile(std::string("QK2\0\0\0\0", 8)));
-  PackageSource = (const u8*)"C:\\no\\such\\package.pkg";
-  PackageSize = 0;
-  EXPECT_EQ(nullptr, OpenPackage());
-  PackageSource = nullptr;
-  PackageSize = 100;
-  EXPECT_EQ(nullptr, OpenPackage());
+  UpdaterPackage.source = (const u8*)"C:\\no\\such\\package.pkg";
+  UpdaterPackage.size = 0;
+  EXPECT_EQ(nullptr, OpenPackage(&UpdaterPackage));
+  UpdaterPackage.source = nullptr;
+  UpdaterPackage.size = 100;
+  EXPECT_EQ(nullptr, OpenPackage(&UpdaterPackage));
 }
 
 TEST_F(PackageTest, CompressedEntryReadTwiceGivesTwoEqualBlocks) {
   const std::string text = "Agreement text, long enough to compress well. " + std::string(200, '=');
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"AGREE.TXT", text, kTestCompressed}})));
   u32 firstSize = 0, secondSize = 0;
-  const u8* first = FindPackageEntry("AGREE.TXT", &firstSize);
-  const u8* second = FindPackageEntry("agree.txt", &secondSize);
+  const u8* first = FindPackageEntry(&UpdaterPackage, "AGREE.TXT", &firstSize);
+  const u8* second = FindPackageEntry(&UpdaterPackage, "agree.txt", &secondSize);
   ASSERT_NE(nullptr, first);
   ASSERT_NE(nullptr, second);
   EXPECT_NE(first, second);
@@ -296,7 +297,7 @@ TEST_F(PackageTest, MostCompressibleContentStillReads) {
   EXPECT_GT(zeros.size(), 90u * stored);
   ASSERT_TRUE(OpenTestPackage(package));
   u32 size = 0;
-  const u8* content = FindPackageEntry("Z", &size);
+  const u8* content = FindPackageEntry(&UpdaterPackage, "Z", &size);
   ASSERT_NE(nullptr, content);
   EXPECT_EQ(zeros, Content(content, size));
 }
@@ -306,21 +307,21 @@ TEST_F(PackageTest, ScrambledEntriesAreReadDescrambled) {
   for (int flags : {kTestStored, kTestScrambled, kTestCompressed, kTestCompressed | kTestScrambled}) {
     ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"E", text, flags}})));
     u32 size = 0;
-    const u8* content = FindPackageEntry("E", &size);
+    const u8* content = FindPackageEntry(&UpdaterPackage, "E", &size);
     ASSERT_NE(nullptr, content) << flags;
     EXPECT_EQ(text, Content(content, size)) << flags;
   }
   // An unscrambled stored entry is handed out in place.
   std::string package = BuildTestPackage({{"E", text}});
   ASSERT_TRUE(OpenTestPackage(package));
-  EXPECT_EQ(PackageSource + 16, FindPackageEntry("E", nullptr));
+  EXPECT_EQ(UpdaterPackage.source + 16, FindPackageEntry(&UpdaterPackage, "E", nullptr));
 }
 
 TEST_F(PackageTest, NoResourceMeansNoPackage) {
   ModuleInstance = nullptr;
-  PackageSize = 0;
-  EXPECT_EQ(nullptr, LocatePackageResource());
-  EXPECT_EQ(0u, PackageSize);
+  UpdaterPackage.size = 0;
+  EXPECT_EQ(nullptr, LocatePackageResource(&UpdaterPackage));
+  EXPECT_EQ(0u, UpdaterPackage.size);
 }
 
 }  // namespace

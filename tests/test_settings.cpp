@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "settings/settings.h"
+#include "settings/setup_description.h"
 #include "support/scratch.h"
 
 namespace {

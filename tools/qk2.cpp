@@ -17,12 +17,11 @@
 // guarantees of what it writes.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
+#include <algorithm>
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
-#include "package/extract.h"
+#include "package/entry_content.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "packer/package_writer.h"
@@ -35,14 +34,9 @@
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
-#else
-#include "platform/files.h"
-#include "platform/messagebox.h"
 #endif
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const char kUsage[] =
     "usage: qk2 COMMAND [ARGUMENTS]\n"
@@ -131,50 +125,19 @@ bool IsBareName(const std::string& name) {
 // ---- the package through the updater's reader
 
 // The package's bytes, opened as the updater opens its resource. Stays
-// alive for the whole run: PackageSource points into it.
+// alive for the whole run: `opened` points into it.
 PackageInput input;
+Package opened;
 
 int OpenPackageFile(const std::string& path) {
   if (const int code = LoadPackageInput(path, &input)) return code;
-  std::vector<uint8_t>& bytes = input.package;
-  if (bytes.empty() || (uint64_t)bytes.size() >= 0xFFFFFFFFull)
-    return Report(kExitProblem,
-                  path + ": not a package (size " + std::to_string(bytes.size()) + ")");
-  ResolveDynamicApi();
-  PackageSource = bytes.data();
-  PackageSize = (u32)bytes.size();
-  if (!OpenPackage())
+  if (!input.size || (uint64_t)input.size >= 0xFFFFFFFFull)
+    return Report(kExitProblem, path + ": not a package (size " + std::to_string(input.size) + ")");
+  opened.source = input.data;
+  opened.size = (u32)input.size;
+  if (!OpenPackage(&opened))
     return Report(kExitProblem, path + ": damaged package (header or directory cannot be read)");
   return kExitOk;
-}
-
-// The record named `name` (cp932) and its content, or false after a message.
-bool CheckedEntry(const std::string& name, const PackageEntry** record,
-                  std::vector<uint8_t>* content) {
-  u32 dataOffset = 0;
-  *record = FindPackageRecord(name.c_str(), &dataOffset);
-  if (!*record) {
-    Report(kExitProblem, "'" + FromCp932(name) + "': not in the package");
-    return false;
-  }
-  std::string error;
-  if (!ExpandPackageEntry(input.package.data(), input.package.size(), **record, dataOffset, content,
-                          &error)) {
-    Report(kExitProblem, "'" + FromCp932(name) + "': damaged entry: " + error);
-    return false;
-  }
-  return true;
-}
-
-// Error boxes the updater's code showed since `from` (Linux records them).
-void PrintErrorBoxes(size_t* from) {
-#if !defined(_WIN32)
-  const std::vector<HostMessageBox>& boxes = HostMessageBoxes();
-  for (; *from < boxes.size(); ++*from)
-    std::fprintf(stderr, "qk2: updater says: %s\n", FromCp932(boxes[*from].text).c_str());
-#else
-  (void)from;
-#endif
 }
 
 std::string FlagText(const PackageEntry& record) {
@@ -237,8 +200,8 @@ int CommandPack(const std::vector<std::string>& args) {
       if (OsCompareNoCase(earlier.name.c_str(), entry.name.c_str()) == 0)
         return Report(kExitUsage,
                       "'" + paths[i] + "': a file of the same name is already in the package");
-    if (!ReadPackInput(paths[i], &entry))
-      return Report(kExitIo, paths[i] + ": cannot read the file");
+    std::string error;
+    if (!ReadPackInput(paths[i], &entry, &error)) return Report(kExitIo, error);
     entry.compression = compression;
     entry.scramble = scramble;
     totalBytes += entry.content.size();
@@ -252,8 +215,7 @@ int CommandPack(const std::vector<std::string>& args) {
   const bool packed = AssemblePackage(std::move(inputs), options, &progress, &package, &error);
   progress.Finish();
   if (!packed) return Report(kExitProblem, "pack: " + error);
-  if (!WriteWholeFile(paths[0], package))
-    return Report(kExitIo, paths[0] + ": cannot write the package");
+  if (!WriteWholeFile(paths[0], package, &error)) return Report(kExitIo, error);
   std::printf("%s: %zu entries, %zu bytes\n", paths[0].c_str(), count, package.size());
   return kExitOk;
 }
@@ -272,12 +234,12 @@ int CommandList(const std::vector<std::string>& args) {
   if (files.size() != 1) return Usage("list: give one package or updater", kListUsage);
   if (const int code = OpenPackageFile(files[0])) return code;
   int status = kExitOk;
-  const PackageHeader& header = CurrentPackage->header;
+  const PackageHeader& header = opened.image->header;
   if (json) {
     std::printf(
         "{\"executable\": %s, \"packageSize\": %zu, \"compressedDirectory\": %s, "
         "\"entries\": [",
-        JsonBool(input.executable), input.package.size(),
+        JsonBool(input.executable), input.size,
         JsonBool((header.flags & kPackageFlagCompressedDirectory) != 0));
   } else {
     // The name goes last: cp932 names have no fixed width in a terminal.
@@ -286,10 +248,10 @@ int CommandList(const std::vector<std::string>& args) {
   }
   u32 dataOffset = kPackageHeaderSize;
   for (u32 i = 0; i < header.entryCount; ++i) {
-    const PackageEntry& record = CurrentPackage->entries[i];
+    const PackageEntry& record = opened.image->entries[i];
     std::vector<uint8_t> content;
     std::string error;
-    const bool sound = ExpandPackageEntry(input.package.data(), input.package.size(), record,
+    const bool sound = ExpandPackageEntry(input.data, input.size, record,
                                           dataOffset, &content, &error);
     if (!sound)
       status = Report(kExitProblem, "'" + FromCp932(record.name) + "': damaged entry: " + error);
@@ -317,39 +279,66 @@ int CommandList(const std::vector<std::string>& args) {
   return status;
 }
 
-// Where an entry goes: on Windows the folder itself; on Linux drive Q: is
-// mapped to it so the updater's Windows paths work.
-std::string DestinationFor(const std::string& folder, const std::string& name) {
+// The name an entry gets in the folder: on Linux its cp932 name in UTF-8,
+// character by character, so that the trail byte of a double-byte
+// character is never taken for a separator.
+std::string LocalName(const std::string& cp932) {
 #if defined(_WIN32)
-  return PathIn(folder, name);
+  return cp932;
 #else
-  (void)folder;
-  return "Q:\\" + name;
+  return Cp932ToUtf8(cp932);
 #endif
 }
 
-int ExtractOne(const std::string& folder, const std::string& name, size_t* boxesSeen) {
-  const PackageEntry* record = nullptr;
-  std::vector<uint8_t> content;
-  if (!CheckedEntry(name, &record, &content)) return kExitProblem;
+// Why the content of an entry could not be made.
+std::string PiecesFailure(const ContentPieces& pieces) {
+  return pieces.failure == kPiecesNoMemory
+             ? "not enough memory"
+             : "damaged entry: the stored bytes do not expand to its content";
+}
+
+// Writes the content of `record` to `file` a piece at a time, as the
+// updater places an entry: a temporary file beside it that takes its place
+// once whole, with the entry's time stamp. Pages of the package already
+// read are handed back as the pieces go by.
+int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& file) {
+  const std::string shown = "'" + FromCp932(record.name) + "'";
+  ContentPieces pieces;
+  if (!OpenContentPieces(&opened, &record, dataOffset, &pieces))
+    return Report(kExitProblem, shown + ": " + PiecesFailure(pieces));
+  OutputFile out;
+  std::string error;
+  bool ok = out.Open(file, &error);
+  for (bool more = true; ok && more;) {
+    // A stored entry is one piece as long as the entry: it goes out in
+    // windows, each handed back once written.
+    for (u32 done = 0; ok && done < pieces.pieceLength; done += kContentPieceSize) {
+      const u32 length = std::min<u32>(kContentPieceSize, pieces.pieceLength - done);
+      ok = out.Write(pieces.piece + done, length, &error);
+      if (pieces.piece >= input.data && pieces.piece < input.data + input.size && !input.executable)
+        input.mapped.Release((uint64_t)(pieces.piece + done - input.data), length);
+    }
+    more = ok && pieces.remaining;
+    if (more && !NextContentPiece(&pieces)) {
+      CloseContentPieces(&pieces);
+      return Report(kExitProblem, shown + ": " + PiecesFailure(pieces));
+    }
+  }
+  CloseContentPieces(&pieces);
+  if (!input.executable) input.mapped.Release(dataOffset, record.storedSize);
+  const FileTime modified = {record.modifiedLow, record.modifiedHigh};
+  if (!ok || !out.Commit(&modified, false, &error)) return Report(kExitIo, error);
+  return kExitOk;
+}
+
+int ExtractOne(const std::string& folder, const std::string& name) {
+  u32 dataOffset = 0;
+  const PackageEntry* record = FindPackageRecord(&opened, name.c_str(), &dataOffset);
+  if (!record) return Report(kExitProblem, "'" + FromCp932(name) + "': not in the package");
   if (!IsBareName(record->name))
     return Report(kExitProblem, "'" + FromCp932(name) + "': entry name is not a plain file name");
-  const std::string destination = DestinationFor(folder, record->name);
-  if (destination.size() >= kPathSize)
-    return Report(kExitIo, "'" + FromCp932(name) + "': path longer than 259 bytes");
-  if (!ExtractPackageEntry(name.c_str(), destination.c_str(), 0)) {
-    PrintErrorBoxes(boxesSeen);
-    return Report(kExitIo, "'" + FromCp932(name) + "': cannot write " + FromCp932(destination));
-  }
-#if !defined(_WIN32)
-  // Linux names files in UTF-8; the updater wrote the cp932 bytes.
-  const std::string utf8 = FromCp932(record->name);
-  if (utf8 != record->name) {
-    std::error_code failed;
-    fs::rename(fs::path(folder) / record->name, fs::path(folder) / utf8, failed);
-    if (failed) return Report(kExitIo, utf8 + ": cannot rename: " + failed.message());
-  }
-#endif
+  if (const int code = WriteEntry(*record, dataOffset, PathIn(folder, LocalName(record->name))))
+    return code;
   std::printf("%s\n", FromCp932(record->name).c_str());
   return kExitOk;
 }
@@ -376,17 +365,12 @@ int CommandExtract(const std::vector<std::string>& args) {
   }
   if (const int code = OpenPackageFile(given[0])) return code;
   if (names.empty())
-    for (u32 i = 0; i < CurrentPackage->header.entryCount; ++i)
-      names.push_back(CurrentPackage->entries[i].name);
-  std::error_code failed;
-  fs::create_directories(folder, failed);
-  if (!fs::is_directory(folder, failed)) return Report(kExitIo, folder + ": not a folder");
-#if !defined(_WIN32)
-  HostMapDrive('Q', fs::absolute(folder).string().c_str());
-#endif
-  size_t boxesSeen = 0;
+    for (u32 i = 0; i < opened.image->header.entryCount; ++i)
+      names.push_back(opened.image->entries[i].name);
+  std::string error;
+  if (!MakeFolders(folder, &error)) return Report(kExitIo, error);
   for (const std::string& name : names)
-    if (const int code = ExtractOne(folder, name, &boxesSeen)) return code;
+    if (const int code = ExtractOne(folder, name)) return code;
   return kExitOk;
 }
 
@@ -395,9 +379,10 @@ int CommandVerify(const std::vector<std::string>& args) {
     return Usage("verify: give one package or updater", kVerifyUsage);
   const std::string& path = args[0];
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, &bytes)) return Report(kExitIo, path + ": cannot read the file");
+  std::string error;
+  if (!ReadWholeFile(path, &bytes, &error)) return Report(kExitIo, error);
   Verification v;
-  if (LooksLikeExecutable(bytes))
+  if (LooksLikeExecutable(bytes.data(), bytes.size()))
     VerifyExecutable(bytes, &v);
   else
     VerifyPackage(bytes.data(), bytes.size(), &v);

@@ -1,8 +1,6 @@
 #include "tools/qk2_common.h"
 
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 
 #include "package/format.h"
 #include "packer/encoding.h"
@@ -12,15 +10,7 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <io.h>
 #include <windows.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
 #endif
 
 int Report(int code, const std::string& message) {
@@ -83,60 +73,6 @@ std::string Cp932ToUtf8(const std::string& cp932) {
 
 // ---- files
 
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), (std::streamsize)bytes.size());
-  out.close();
-  return !out.fail();
-}
-
-bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
-#if defined(_WIN32)
-  if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
-  *error = "cannot move " + from + " to " + to + " (error " + std::to_string(GetLastError()) + ")";
-  return false;
-#else
-  if (std::rename(from.c_str(), to.c_str()) == 0) return true;
-  *error = "cannot move " + from + " to " + to + ": " + std::strerror(errno);
-  return false;
-#endif
-}
-
-void RemoveFileQuietly(const std::string& path) { std::remove(path.c_str()); }
-
-bool IsExistingFile(const std::string& path) {
-#if defined(_WIN32)
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-#else
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-#endif
-}
-
-bool FileModified(const std::string& path, FileTime* time) {
-#if defined(_WIN32)
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  time->low = data.ftLastWriteTime.dwLowDateTime;
-  time->high = data.ftLastWriteTime.dwHighDateTime;
-#else
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return false;
-  const int64_t units =
-      ((int64_t)st.st_mtim.tv_sec + 11644473600LL) * 10000000LL + st.st_mtim.tv_nsec / 100;
-  *time = MakeFileTime(units < 0 ? 0 : (u64)units);
-#endif
-  return true;
-}
-
 std::string IsoTime(const FileTime& time) {
   const u64 units = FileTimeValue(&time);
   const int64_t seconds = (int64_t)(units / 10000000) - 11644473600LL;
@@ -171,27 +107,6 @@ std::string Hex(const uint8_t* bytes, size_t size) {
   return text;
 }
 
-std::string ExecutableFolder() {
-#if defined(_WIN32)
-  char path[MAX_PATH * 2];
-  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-  if (n == 0 || n >= sizeof path) return "";
-  std::string text(path, n);
-  // A trail byte of cp932 may equal the backslash: step by characters.
-  size_t cut = std::string::npos;
-  for (const char* p = text.c_str(); *p; p = CharNextA(p))
-    if (*p == '\\' || *p == '/') cut = (size_t)(p - text.c_str());
-  return cut == std::string::npos ? "" : text.substr(0, cut);
-#else
-  std::string path(4096, '\0');
-  const ssize_t n = readlink("/proc/self/exe", &path[0], path.size());
-  if (n <= 0 || (size_t)n >= path.size()) return "";
-  path.resize((size_t)n);
-  const size_t cut = path.rfind('/');
-  return cut == std::string::npos ? "" : path.substr(0, cut);
-#endif
-}
-
 std::string PathIn(const std::string& folder, const std::string& name) {
   if (folder.empty()) return name;
 #if defined(_WIN32)
@@ -216,50 +131,26 @@ std::string BaseName(const std::string& path) {
   return start;
 }
 
-bool FolderFileNames(const std::string& folder, std::vector<std::string>* names) {
-  names->clear();
-#if defined(_WIN32)
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(PathIn(folder, "*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return false;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names->push_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-#else
-  std::error_code error;
-  std::filesystem::directory_iterator it(folder, error), end;
-  if (error) return false;
-  for (; !error && it != end; it.increment(error))
-    if (it->is_regular_file(error)) names->push_back(it->path().filename().string());
-#endif
-  return true;
-}
-
-bool StderrIsTerminal() {
-#if defined(_WIN32)
-  return _isatty(_fileno(stderr)) != 0;
-#else
-  return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
 // ---- package input
 
-bool LooksLikeExecutable(const std::vector<uint8_t>& bytes) {
-  return bytes.size() >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
+bool LooksLikeExecutable(const uint8_t* bytes, size_t size) {
+  return size >= 2 && bytes[0] == 'M' && bytes[1] == 'Z';
 }
 
 int LoadPackageInput(const std::string& path, PackageInput* input) {
-  if (!ReadWholeFile(path, &input->file)) return Report(kExitIo, path + ": cannot read the file");
-  input->executable = LooksLikeExecutable(input->file);
-  if (!input->executable) {
-    input->package = input->file;
-    return kExitOk;
-  }
   std::string error;
-  if (!ReadPeResource(input->file, ResourceKey::Name(std::string(kPackageResourceType)),
-                      kPackageResourceId, &input->package, &error))
+  if (!input->mapped.Open(path, &error)) return Report(kExitIo, error);
+  const uint8_t* bytes = input->mapped.data();
+  const size_t size = (size_t)input->mapped.size();
+  input->executable = LooksLikeExecutable(bytes, size);
+  input->data = bytes;
+  input->size = size;
+  if (!input->executable) return kExitOk;
+  if (!ReadPeResource(std::vector<uint8_t>(bytes, bytes + size),
+                      ResourceKey::Name(std::string(kPackageResourceType)), kPackageResourceId,
+                      &input->resource, &error))
     return Report(kExitProblem, path + ": no package in this executable: " + error);
+  input->data = input->resource.data();
+  input->size = input->resource.size();
   return kExitOk;
 }

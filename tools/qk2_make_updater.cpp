@@ -10,7 +10,7 @@
 #include "resources/resource_ids.h"
 #include "tools/qk2_common.h"
 #include "tools/qk2_package.h"
-#include "tools/qk2_process.h"
+#include "platform/tool_process.h"
 #include "tools/qk2_verify.h"
 
 const char kMakeUpdaterUsage[] =
@@ -129,8 +129,8 @@ int FindBase(MakeOptions* o) {
 // package or digest resource.
 int LoadBase(const std::string& path, PeResourceEditor* editor) {
   std::vector<uint8_t> image;
-  if (!ReadWholeFile(path, &image)) return Report(kExitIo, path + ": cannot read the base image");
   std::string error;
+  if (!ReadWholeFile(path, &image, &error)) return Report(kExitIo, error);
   if (!editor->Load(std::move(image), &error))
     return Report(kExitProblem, path + ": not a PE32 image: " + error);
   for (uint16_t dialog : {uint16_t{IDD_WIZARD}, uint16_t{IDD_WIZARD_AGREEMENT}})
@@ -174,8 +174,8 @@ int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
     input.compression = EntryCompression::kIfSmaller;
     // The updater reads the agreement texts in place, without descrambling.
     input.scramble = entry.scramble;
-    if (!ReadPackInput(entry.path, &input))
-      return Report(kExitIo, entry.path + ": cannot read the file");
+    std::string error;
+    if (!ReadPackInput(entry.path, &input, &error)) return Report(kExitIo, error);
     *totalBytes += input.content.size();
     inputs->push_back(std::move(input));
   }
@@ -201,7 +201,8 @@ int Sign(const MakeOptions& o, const std::string& unsignedPath, const std::strin
 // The finished file checked once more as the updater will read it.
 int CheckWritten(const std::string& path, bool signedImage) {
   std::vector<uint8_t> image;
-  if (!ReadWholeFile(path, &image)) return Report(kExitIo, path + ": cannot read it back");
+  std::string error;
+  if (!ReadWholeFile(path, &image, &error)) return Report(kExitIo, error);
   Verification v;
   VerifyExecutable(image, &v);
   if (!v.digest && v.ok()) v.problems.push_back("no digest resource \"UPDATE\" 103");
@@ -266,10 +267,7 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   // Written beside the output and moved over it at the end, so that a
   // failure leaves no half-made updater under the name.
   const std::string partial = o.output + ".partial";
-  if (!WriteWholeFile(partial, image)) {
-    RemoveFileQuietly(partial);
-    return Report(kExitIo, o.output + ": cannot write the file");
-  }
+  if (!WriteWholeFile(partial, image, &error)) return Report(kExitIo, error);
   std::string finished = partial;
   if (o.sign) {
     finished = o.output + ".signed";

@@ -76,8 +76,11 @@ void PackProgress::Draw() {
   drawn_ = true;
 }
 
-bool ReadPackInput(const std::string& path, PackInput* input) {
-  return ReadWholeFile(path, &input->content) && FileModified(path, &input->modified);
+bool ReadPackInput(const std::string& path, PackInput* input, std::string* error) {
+  if (!ReadWholeFile(path, &input->content, error)) return false;
+  if (FileModified(path, &input->modified)) return true;
+  *error = path + ": cannot read its time stamp";
+  return false;
 }
 
 bool PackingTakesAWhile(uint64_t bytes) { return bytes >= kMegabyte; }

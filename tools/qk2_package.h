@@ -40,8 +40,9 @@ class PackProgress {
   uint64_t currentDone_ = 0;  // of the entry being packed
 };
 
-// Fills `input`'s content and time stamp from the file at `path`.
-bool ReadPackInput(const std::string& path, PackInput* input);
+// Fills `input`'s content and time stamp from the file at `path`; false
+// with the path and the system's reason in `*error`.
+bool ReadPackInput(const std::string& path, PackInput* input, std::string* error);
 
 // Whether a run over `bytes` content bytes is long enough for the bar on a
 // terminal: small packs finish before a bar could say anything.

@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "flow/run_state.h"
 #include "package/decompress.h"
 #include "package/format.h"
 #include "package/package.h"
@@ -71,15 +70,11 @@ std::string CheckStream(const uint8_t* stream, uint32_t storedSize, uint32_t con
 // The updater's own reader on the same bytes: the last word on whether the
 // directory can be opened at all.
 bool UpdaterOpens(const uint8_t* data, size_t size) {
-  ResolveDynamicApi();
-  const u8* savedSource = PackageSource;
-  const u32 savedSize = PackageSize;
-  PackageSource = data;
-  PackageSize = (u32)size;
-  const bool opened = OpenPackage() != nullptr;
-  ClosePackage();
-  PackageSource = savedSource;
-  PackageSize = savedSize;
+  Package package = {};
+  package.source = data;
+  package.size = (u32)size;
+  const bool opened = OpenPackage(&package) != nullptr;
+  ReleasePackage(&package);
   return opened;
 }
 

@@ -6,11 +6,11 @@
 #include "package/format.h"
 #include "package/sha256.h"
 #include "platform/messagebox.h"
-#include "platform/resources.h"
 #include "platform/ui.h"
 #include "support/host_env.h"
 #include "support/startup_env.h"
 #include "support/test_package.h"
+#include "sim/sim.h"
 
 namespace {
 class PackageDigestTest : public HostTest {};

@@ -10,7 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/entry_content.h"
 #include "package/extract.h"
 #include "package/format.h"
@@ -19,9 +20,9 @@
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/messagebox.h"
-#include "platform/resources.h"
 #include "support/host_env.h"
 #include "support/test_package.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -80,13 +81,13 @@ class PackageHostTest : public HostTest {
 TEST_F(PackageHostTest, LocateFindsTheUpdateResource) {
   const std::string package = BuildTestPackage({{"UPDATE.INI", "[SETUP]"}});
   InstallTestPackage(package);
-  const u8* bytes = LocatePackageResource();
+  const u8* bytes = LocatePackageResource(&UpdaterPackage);
   ASSERT_NE(nullptr, bytes);
-  EXPECT_EQ(package.size(), PackageSize);
-  EXPECT_EQ(package, std::string((const char*)bytes, PackageSize));
-  PackageSource = bytes;
-  ASSERT_NE(nullptr, OpenPackage());
-  EXPECT_NE(nullptr, FindPackageRecord("UPDATE.INI", nullptr));
+  EXPECT_EQ(package.size(), UpdaterPackage.size);
+  EXPECT_EQ(package, std::string((const char*)bytes, UpdaterPackage.size));
+  UpdaterPackage.source = bytes;
+  ASSERT_NE(nullptr, OpenPackage(&UpdaterPackage));
+  EXPECT_NE(nullptr, FindPackageRecord(&UpdaterPackage, "UPDATE.INI", nullptr));
   ExpectNoBox();
 }
 
@@ -121,9 +122,9 @@ TEST_F(PackageHostTest, LocateFailsSilently) {
     ResetHostSimulation();
     ResolveDynamicApi();
     c.arrange(package);
-    PackageSize = 0;
-    EXPECT_EQ(nullptr, LocatePackageResource()) << c.what;
-    EXPECT_EQ(0u, PackageSize) << c.what;
+    UpdaterPackage.size = 0;
+    EXPECT_EQ(nullptr, LocatePackageResource(&UpdaterPackage)) << c.what;
+    EXPECT_EQ(0u, UpdaterPackage.size) << c.what;
     ExpectNoBox();
   }
 }
@@ -134,7 +135,7 @@ TEST_F(PackageHostTest, LocateWithoutKernelLibraryFails) {
   ResetRunState();
   ResolveDynamicApi();
   HostResetMessageBoxes();
-  EXPECT_EQ(nullptr, LocatePackageResource());
+  EXPECT_EQ(nullptr, LocatePackageResource(&UpdaterPackage));
   ExpectNoBox();
 }
 
@@ -150,22 +151,22 @@ TEST_F(PackageHostTest, MissingEntryBoxesCarryCaptionAndOwner) {
     std::strcpy(WindowCaption, run.caption);
     WizardWindow = run.owner;
     u32 size = 77;
-    EXPECT_EQ(nullptr, FindPackageEntry("B", &size));
+    EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "B", &size));
     EXPECT_EQ(77u, size);
     ExpectOneBox(kNotFound, run.caption, run.owner);
-    EXPECT_EQ(0, ExtractPackageEntry("B", At("b.txt").c_str(), 0));
+    EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "B", At("b.txt").c_str(), 0));
     ExpectOneBox(kNotFound, run.caption, run.owner);
     EXPECT_FALSE(TestPathExists(At("b.txt")));
   }
 }
 
 TEST_F(PackageHostTest, EmptyOrAbsentDirectoryFindsNothing) {
-  EXPECT_EQ(nullptr, FindPackageEntry("UPDATE.INI", nullptr));
+  EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "UPDATE.INI", nullptr));
   ExpectOneBox(kNotFound);
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({})));
-  EXPECT_EQ(nullptr, FindPackageEntry("UPDATE.INI", nullptr));
+  EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "UPDATE.INI", nullptr));
   ExpectOneBox(kNotFound);
-  EXPECT_EQ(0, ExtractPackageEntry("UPDATE.INI", At("UPDATE.INI").c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "UPDATE.INI", At("UPDATE.INI").c_str(), 0));
   ExpectOneBox(kNotFound);
 }
 
@@ -198,9 +199,9 @@ TEST_F(PackageHostTest, DamagedCompressedEntryShowsReadError) {
     else PutU32(&damaged, c.at, c.value);
     ASSERT_TRUE(OpenTestPackage(damaged)) << c.what;
     const long live = HostLiveAllocations();
-    EXPECT_EQ(nullptr, FindPackageEntry("C", nullptr)) << c.what;
+    EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "C", nullptr)) << c.what;
     ExpectOneBox(kReadError);
-    EXPECT_EQ(0, ExtractPackageEntry("C", At("c.txt").c_str(), 0)) << c.what;
+    EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "C", At("c.txt").c_str(), 0)) << c.what;
     ExpectOneBox(kReadError);
     EXPECT_FALSE(TestPathExists(At("c.txt"))) << c.what;
     EXPECT_EQ(live, HostLiveAllocations()) << c.what;
@@ -212,7 +213,7 @@ TEST_F(PackageHostTest, DamagedEntryLeavesTheExistingFile) {
   PutU32(&package, RecordField(package, 0, 272), 301);
   ASSERT_TRUE(OpenTestPackage(package));
   ASSERT_TRUE(WriteTestFile(At("c.txt"), "old"));
-  EXPECT_EQ(0, ExtractPackageEntry("C", At("c.txt").c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "C", At("c.txt").c_str(), 0));
   ExpectOneBox(kReadError);
   EXPECT_EQ("old", Read(At("c.txt")));
 }
@@ -258,7 +259,7 @@ TEST_F(PackageHostTest, LargeEntriesAreWrittenAPieceAtATime) {
     ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"BIG", content, flags}}, true))) << flags;
     const long live = HostLiveAllocations();
     HostTakeLargestAllocation();
-    EXPECT_EQ(1, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0)) << flags;
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "BIG", At("big.dat").c_str(), 0)) << flags;
     EXPECT_LE(HostTakeLargestAllocation(), c.largestBlock) << flags;
     EXPECT_TRUE(Read(At("big.dat")) == content) << flags;
     EXPECT_EQ(std::vector<std::string>{"big.dat"}, FolderNames(Root())) << flags;
@@ -278,11 +279,11 @@ TEST_F(PackageHostTest, SizesAroundTheWindowLimitComeOutWhole) {
       SCOPED_TRACE("size " + std::to_string(size) + ", flags " + std::to_string(flags));
       ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"BIG", content, flags}}, true)));
       const long live = HostLiveAllocations();
-      EXPECT_EQ(1, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0));
+      EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "BIG", At("big.dat").c_str(), 0));
       EXPECT_TRUE(Read(At("big.dat")) == content);
       EXPECT_EQ(live, HostLiveAllocations());
       u32 got = 0;
-      const u8* whole = FindPackageEntry("BIG", &got);
+      const u8* whole = FindPackageEntry(&UpdaterPackage, "BIG", &got);
       ASSERT_NE(nullptr, whole);
       EXPECT_EQ(size, got);
       EXPECT_EQ(0, std::memcmp(whole, content.data(), size));
@@ -315,7 +316,7 @@ TEST_F(PackageHostTest, DamageFoundInALaterPieceLeavesTheExistingFile) {
       ASSERT_TRUE(OpenTestPackage(damaged)) << c.what;
       ASSERT_TRUE(WriteTestFile(At("big.dat"), "old"));
       const long live = HostLiveAllocations();
-      EXPECT_EQ(0, ExtractPackageEntry("BIG", At("big.dat").c_str(), 0)) << c.what;
+      EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "BIG", At("big.dat").c_str(), 0)) << c.what;
       ExpectOneBox(kReadError);
       EXPECT_EQ("old", Read(At("big.dat"))) << c.what;
       EXPECT_EQ(std::vector<std::string>{"big.dat"}, FolderNames(Root())) << c.what;
@@ -328,13 +329,13 @@ TEST_F(PackageHostTest, FileFormHasNoContent) {
   const std::string package = BuildTestPackage({{"A", "a"}});
   ASSERT_TRUE(WriteTestFile(At("p.pkg"), package));
   const std::string path = At("p.pkg");
-  PackageSource = (const u8*)path.c_str();
-  PackageSize = 0;
-  ASSERT_NE(nullptr, OpenPackage());
-  EXPECT_NE(nullptr, FindPackageRecord("A", nullptr));
-  EXPECT_EQ(nullptr, FindPackageEntry("A", nullptr));
+  UpdaterPackage.source = (const u8*)path.c_str();
+  UpdaterPackage.size = 0;
+  ASSERT_NE(nullptr, OpenPackage(&UpdaterPackage));
+  EXPECT_NE(nullptr, FindPackageRecord(&UpdaterPackage, "A", nullptr));
+  EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "A", nullptr));
   ExpectOneBox(kReadError);
-  EXPECT_EQ(0, ExtractPackageEntry("A", At("a.txt").c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "A", At("a.txt").c_str(), 0));
   ExpectOneBox(kReadError);
 }
 
@@ -356,11 +357,11 @@ TEST_F(PackageHostTest, AllocationFailuresShowNoMemoryAndLeakNothing) {
     ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"M", text, c.flags}})));
     const long live = HostLiveAllocations();
     HostFailAllocation(c.failing);
-    EXPECT_EQ(nullptr, FindPackageEntry("M", nullptr)) << c.what;
+    EXPECT_EQ(nullptr, FindPackageEntry(&UpdaterPackage, "M", nullptr)) << c.what;
     ExpectOneBox(kNoMemory);
     EXPECT_EQ(live, HostLiveAllocations()) << c.what;
     HostFailAllocation(c.failing);
-    EXPECT_EQ(0, ExtractPackageEntry("M", At("m.txt").c_str(), 0)) << c.what;
+    EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "M", At("m.txt").c_str(), 0)) << c.what;
     ExpectOneBox(kNoMemory);
     EXPECT_EQ(live, HostLiveAllocations()) << c.what;
     EXPECT_FALSE(TestPathExists(At("m.txt"))) << c.what;
@@ -372,10 +373,10 @@ TEST_F(PackageHostTest, ExtractionReleasesEveryBlock) {
   for (int flags : {kTestStored, kTestScrambled, kTestCompressed, kTestCompressed | kTestScrambled}) {
     ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"M", std::string(5000, 'q'), flags}})));
     const long live = HostLiveAllocations();
-    EXPECT_EQ(1, ExtractPackageEntry("M", At("m.txt").c_str(), 0)) << flags;
-    EXPECT_EQ(1, ExtractPackageEntry("M", At("m.txt").c_str(), 1)) << flags;  // kept
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "M", At("m.txt").c_str(), 0)) << flags;
+    EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "M", At("m.txt").c_str(), 1)) << flags;  // kept
     ASSERT_TRUE(MakeTestFolder(At("dir")));
-    EXPECT_EQ(0, ExtractPackageEntry("M", At("dir").c_str(), 0)) << flags;
+    EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "M", At("dir").c_str(), 0)) << flags;
     EXPECT_EQ(live, HostLiveAllocations()) << flags;
   }
   ExpectNoBox();
@@ -387,15 +388,15 @@ TEST_F(PackageHostTest, BlocksHandedOutLastUntilReset) {
       {{"S", "stored"}, {"C", "compressed", kTestCompressed}, {"X", "scrambled", kTestScrambled},
        {"B", "both", kTestCompressed | kTestScrambled}})));
   const long opened = HostLiveAllocations();
-  const u8* stored = FindPackageEntry("S", nullptr);
+  const u8* stored = FindPackageEntry(&UpdaterPackage, "S", nullptr);
   EXPECT_EQ(opened, HostLiveAllocations());  // in place, nothing allocated
-  std::vector<const u8*> blocks = {FindPackageEntry("C", nullptr), FindPackageEntry("X", nullptr),
-                                   FindPackageEntry("B", nullptr)};
+  std::vector<const u8*> blocks = {FindPackageEntry(&UpdaterPackage, "C", nullptr), FindPackageEntry(&UpdaterPackage, "X", nullptr),
+                                   FindPackageEntry(&UpdaterPackage, "B", nullptr)};
   EXPECT_EQ(opened + 3, HostLiveAllocations());
-  ClosePackage();
+  ClosePackage(&UpdaterPackage);
   EXPECT_EQ(before + 3, HostLiveAllocations());  // closing the directory keeps them
   EXPECT_EQ(0, std::memcmp(blocks[2], "both", 4));
-  ResetPackageState();
+  ReleasePackage(&UpdaterPackage);
   EXPECT_EQ(before, HostLiveAllocations());
   EXPECT_NE(nullptr, stored);
   ExpectNoBox();
@@ -409,13 +410,13 @@ TEST_F(PackageHostTest, OpenPackageAllocationFailuresLeakNothing) {
   // The memory form takes one block (the image), expanding the directory in place.
   HostFailAllocation(0);
   EXPECT_EQ(nullptr, OpenTestPackage(package));
-  EXPECT_EQ(nullptr, CurrentPackage);
+  EXPECT_EQ(nullptr, UpdaterPackage.image);
   // The file form takes the image, then the directory stream.
   for (int failing : {0, 1}) {
     HostFailAllocation(failing);
-    PackageSource = (const u8*)path.c_str();
-    PackageSize = 0;
-    EXPECT_EQ(nullptr, OpenPackage()) << failing;
+    UpdaterPackage.source = (const u8*)path.c_str();
+    UpdaterPackage.size = 0;
+    EXPECT_EQ(nullptr, OpenPackage(&UpdaterPackage)) << failing;
   }
   HostFailAllocation(-1);
   EXPECT_EQ(live, HostLiveAllocations());
@@ -429,9 +430,9 @@ TEST_F(PackageHostTest, RefusedPackagesLeakNothing) {
   EXPECT_EQ(nullptr, OpenTestPackage(package));
   ASSERT_TRUE(WriteTestFile(At("p.pkg"), package));
   const std::string path = At("p.pkg");
-  PackageSource = (const u8*)path.c_str();
-  PackageSize = 0;
-  EXPECT_EQ(nullptr, OpenPackage());
+  UpdaterPackage.source = (const u8*)path.c_str();
+  UpdaterPackage.size = 0;
+  EXPECT_EQ(nullptr, OpenPackage(&UpdaterPackage));
   EXPECT_EQ(live, HostLiveAllocations());
   ExpectNoBox();
 }
@@ -470,7 +471,7 @@ TEST_F(PackageHostTest, ShortageReportsTheShortfall) {
     }
     ASSERT_TRUE(OpenTestPackage(package));
     const long live = HostLiveAllocations();
-    const int result = ExtractPackageEntry("BIG", "D:\\scratch\\big.bin", 0);
+    const int result = ExtractPackageEntry(&UpdaterPackage, "BIG", "D:\\scratch\\big.bin", 0);
     EXPECT_EQ(live, HostLiveAllocations());
     if (c.shortfall) {
       EXPECT_EQ(0, result) << c.contentSize;
@@ -489,7 +490,7 @@ TEST_F(PackageHostTest, ShortageBoxIsOwnedByTheWizard) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", std::string(50, 'f')}})));
   std::strcpy(WindowCaption, "ゲーム アップデータ");
   WizardWindow = (WindowHandle)0x77;
-  EXPECT_EQ(0, ExtractPackageEntry("F", "e:\\scratch\\f.bin", 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", "e:\\scratch\\f.bin", 0));
   ExpectOneBox(ShortageText("e:", "40"), "ゲーム アップデータ", (WindowHandle)0x77);
 }
 
@@ -497,7 +498,7 @@ TEST_F(PackageHostTest, ShortageIsCheckedEvenForAFileThatWouldBeKept) {
   HostMapDrive('D', HostPath("C:").c_str(), kDriveFixed, 0);
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", "new content"}})));
   ASSERT_TRUE(WriteTestFile(At("f.txt"), "old"));  // written now: newer than the entry
-  EXPECT_EQ(0, ExtractPackageEntry("F", "D:\\scratch\\f.txt", 1));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", "D:\\scratch\\f.txt", 1));
   ExpectOneBox(ShortageText("D:", "11"));
   EXPECT_EQ("old", Read(At("f.txt")));
 }
@@ -508,19 +509,19 @@ TEST_F(PackageHostTest, PathWithoutDriveLetterSkipsTheCheck) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", "network content"}})));
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(HostPath(At("").c_str()));
-  const int result = ExtractPackageEntry("F", "relative.txt", 0);
+  const int result = ExtractPackageEntry(&UpdaterPackage, "F", "relative.txt", 0);
   std::filesystem::current_path(previous);
   EXPECT_EQ(1, result);
   ExpectNoBox();
   EXPECT_EQ("network content", Read(At("relative.txt")));
   // A network path cannot be written on the host, but still shows no box.
-  EXPECT_EQ(0, ExtractPackageEntry("F", "\\\\server\\share\\f.txt", 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", "\\\\server\\share\\f.txt", 0));
   ExpectNoBox();
 }
 
 TEST_F(PackageHostTest, UnmappedDriveFailsWithoutABox) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", "x"}})));
-  EXPECT_EQ(0, ExtractPackageEntry("F", "X:\\f.txt", 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", "X:\\f.txt", 0));
   ExpectNoBox();
 }
 
@@ -545,14 +546,14 @@ TEST_F(PackageHostTest, FailedFlushKeepsTheOriginalAndNoTemporary) {
   ASSERT_TRUE(OpenTestPackage(BuildTestPackage({{"F", "new", kTestCompressed}})));
   ASSERT_TRUE(WriteTestFile(At("f.txt"), "original"));
   HostFailNextFlush();
-  EXPECT_EQ(0, ExtractPackageEntry("F", At("f.txt").c_str(), 0));
+  EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", At("f.txt").c_str(), 0));
   EXPECT_EQ("original", Read(At("f.txt")));
   HostFailNextFlush();
   EXPECT_EQ(0, WriteFileWithTime(At("f.txt").c_str(), "new", 3, nullptr));
   EXPECT_EQ("original", Read(At("f.txt")));
   EXPECT_EQ(std::vector<std::string>{"f.txt"}, FolderNames(Root()));
   ExpectNoBox();
-  EXPECT_EQ(1, ExtractPackageEntry("F", At("f.txt").c_str(), 0));
+  EXPECT_EQ(1, ExtractPackageEntry(&UpdaterPackage, "F", At("f.txt").c_str(), 0));
   EXPECT_EQ("new", Read(At("f.txt")));
 }
 
@@ -563,7 +564,7 @@ TEST_F(PackageHostTest, MissingWriteSlotFailsWithoutTouchingTheFile) {
     struct DynamicApi saved = DynamicApi;
     if (slot == 0) DynamicApi.pfnCreateFile = nullptr;
     else DynamicApi.pfnWriteFile = nullptr;
-    EXPECT_EQ(0, ExtractPackageEntry("F", At("f.txt").c_str(), 0)) << slot;
+    EXPECT_EQ(0, ExtractPackageEntry(&UpdaterPackage, "F", At("f.txt").c_str(), 0)) << slot;
     DynamicApi = saved;
     EXPECT_EQ("original", Read(At("f.txt"))) << slot;
   }

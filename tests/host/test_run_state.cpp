@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "platform/dynlib.h"
 #include "platform/messagebox.h"
 #include "support/host_env.h"
+#include "sim/sim.h"
 
 namespace {
 

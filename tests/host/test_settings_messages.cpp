@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "platform/messagebox.h"
 #include "settings/settings.h"
 #include "settings/setup_description.h"
 #include "support/host_env.h"
 #include "support/setup_ini.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "flow/startup.h"
 #include "flow/wizard.h"
 #include "package/format.h"
@@ -16,14 +16,13 @@
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "platform/resources.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 #include "settings/setup_description.h"
 #include "support/host_env.h"
 #include "support/scratch.h"
 #include "support/startup_env.h"
+#include "sim/sim.h"
 
 namespace {
 
@@ -102,7 +101,7 @@ class StartupTest : public HostTest {
   int Run(const StartupEnv& env, long agreementBlocks = 0,
           const std::vector<std::string>& foreignTempFiles = {}) {
     const int code = UpdaterMain(HostModule());
-    EXPECT_EQ(CurrentPackage, nullptr);
+    EXPECT_EQ(UpdaterPackage.image, nullptr);
     EXPECT_EQ(env.TempFiles(), foreignTempFiles);
     EXPECT_EQ(HostRegistryOpenKeys(), 0);
     EXPECT_EQ(HostLiveAllocations() - liveBefore_, agreementBlocks);

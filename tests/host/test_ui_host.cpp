@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/resources.h"
 #include "platform/ui.h"
 #include "support/host_env.h"
+#include "sim/sim.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The second Next of the wizard: the free-space check with its way back, the
 // busy look, the two nothing-to-do outcomes and the refused copy line.
 #include "update_env.h"
+#include "sim/sim.h"
 
 namespace {
 const char kShortD[] =

@@ -8,6 +8,7 @@
 #include "platform/memory.h"
 #include "support/startup_env.h"
 #include "update_env.h"
+#include "sim/sim.h"
 
 namespace {
 const char kWriteFailed[] = "ファイルの書き込みに失敗しました";

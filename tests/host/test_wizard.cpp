@@ -7,16 +7,16 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "flow/startup.h"
 #include "flow/wizard.h"
 #include "platform/messagebox.h"
-#include "platform/resources.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 #include "settings/setup_description.h"
 #include "support/host_env.h"
 #include "support/scratch.h"
+#include "sim/sim.h"
 
 namespace {
 

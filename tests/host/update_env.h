@@ -11,21 +11,20 @@
 #include <string>
 #include <vector>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 #include "flow/startup.h"
 #include "flow/update_plan.h"
 #include "flow/wizard.h"
 #include "package/package.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
-#include "platform/resources.h"
-#include "platform/shell.h"
 #include "platform/ui.h"
 #include "settings/settings.h"
 #include "settings/setup_description.h"
 #include "support/host_env.h"
 #include "support/test_package.h"
 #include "texts.h"
+#include "sim/sim.h"
 
 // Unix times of file stamps around the entries' kTestEntryTime (2020).
 constexpr long kYear2010 = 1262304000;

@@ -1,28 +1,26 @@
 #if !defined(_WIN32)
 #include "support/host_env.h"
 
-#include "flow/run_state.h"
+#include "flow/records.h"
+#include "flow/startup.h"
+#include "flow/update_run.h"
+#include "flow/wizard.h"
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 #include "platform/messagebox.h"
-#include "platform/registry.h"
-#include "platform/resources.h"
-#include "platform/shell.h"
-
-// Resets of modules that keep process-wide state. Weak, so the tests of one
-// module link before the others exist.
-__attribute__((weak)) void ResetPackageState();
-__attribute__((weak)) void ResetSettingsState();
-__attribute__((weak)) void ResetStartupState();
-__attribute__((weak)) void ResetWizardState();
-__attribute__((weak)) void ResetUpdateState();
-__attribute__((weak)) void HostResetUi();
+#include "platform/ui.h"
+#include "runtime/run_state.h"
+#include "settings/setup_description.h"
+#include "sim/sim.h"
 
 void ResetHostSimulation() {
-  for (void (*reset)() : {ResetPackageState, ResetSettingsState, ResetStartupState,
-                          ResetWizardState, ResetUpdateState, HostResetUi})
-    if (reset) reset();
+  ReleasePackage(&UpdaterPackage);
+  ResetSettingsState();
+  ResetStartupState();
+  ResetWizardState();
+  ResetUpdateState();
+  HostResetUi();
   HostResetMessageBoxes();
   HostResetDrives();
   HostResetLibraries();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "support/scratch.h"
+#include "sim/sim.h"
 
 class HostTest : public ::testing::Test {
  protected:

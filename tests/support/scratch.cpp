@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "platform/files.h"
+#include "sim/sim.h"
 #endif
 
 namespace fs = std::filesystem;

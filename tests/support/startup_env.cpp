@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "platform/files.h"
-#include "platform/registry.h"
 #include "support/scratch.h"
+#include "sim/sim.h"
 
 StartupEnv::StartupEnv(const std::string& root)
     : tempFolder(root + "\\temp\\"),

@@ -17,6 +17,7 @@
 
 #include "platform/base.h"
 #include "support/test_package.h"
+#include "sim/sim.h"
 
 // The registry key of the default game: "Software\" CompanyName "\" GameDir.
 constexpr char kTestRegistryKey[] = "Software\\TestSoft\\TestGame";

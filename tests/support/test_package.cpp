@@ -3,13 +3,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "flow/records.h"
 #include "package/format.h"
 #include "package/package.h"
 #include "packer/package_writer.h"
 
 #if !defined(_WIN32)
-#include "flow/run_state.h"
-#include "platform/resources.h"
+#include "runtime/run_state.h"
+#include "sim/sim.h"
 #endif
 
 std::string BuildTestPackage(const std::vector<TestEntry>& entries, bool plainDirectory) {
@@ -38,11 +39,11 @@ std::string BuildTestPackage(const std::vector<TestEntry>& entries, bool plainDi
 
 const PackageImage* OpenTestPackage(const std::string& bytes) {
   static std::string kept;
-  ClosePackage();
+  ClosePackage(&UpdaterPackage);
   kept = bytes;
-  PackageSource = reinterpret_cast<const u8*>(kept.data());
-  PackageSize = static_cast<u32>(kept.size());
-  return OpenPackage();
+  UpdaterPackage.source = reinterpret_cast<const u8*>(kept.data());
+  UpdaterPackage.size = static_cast<u32>(kept.size());
+  return OpenPackage(&UpdaterPackage);
 }
 
 #if !defined(_WIN32)

@@ -3,12 +3,14 @@
 //   std::string bytes = BuildTestPackage({{"UPDATE.INI", ini, kTestCompressed},
 //                                         {"DATA.BIN", data}});
 //   InstallTestPackage(bytes);   // host: resource "UPDATE" 102 of HostModule()
-//   OpenTestPackage(bytes);      // or: PackageSource/PackageSize + OpenPackage
+//   OpenTestPackage(bytes);      // or: UpdaterPackage.source/UpdaterPackage.size + OpenPackage
 #pragma once
 #include <string>
 #include <vector>
 
 #include "platform/base.h"
+#include "flow/records.h"
+#include "sim/sim.h"
 
 // Bits of TestEntry::flags.
 constexpr int kTestStored = 0;      // content kept as it is, not scrambled
@@ -30,9 +32,9 @@ struct TestEntry {
 // Aborts the test program on a name the writer refuses.
 std::string BuildTestPackage(const std::vector<TestEntry>& entries, bool plainDirectory = false);
 
-// Keeps a copy of `bytes` alive until the next call, points PackageSource
-// and PackageSize at it (memory form) and calls OpenPackage. Returns its
-// result (CurrentPackage, or null when refused).
+// Keeps a copy of `bytes` alive until the next call, points UpdaterPackage.source
+// and UpdaterPackage.size at it (memory form) and calls OpenPackage. Returns its
+// result (UpdaterPackage.image, or null when refused).
 const struct PackageImage* OpenTestPackage(const std::string& bytes);
 
 #if !defined(_WIN32)

@@ -12,7 +12,7 @@
 #include "packer/encoding.h"
 #include "packer/pe_resources.h"
 #include "tests/support/windows_path.h"
-#include "tools/qk2_process.h"
+#include "platform/tool_process.h"
 
 #if defined(_WIN32)
 #include <windows.h>

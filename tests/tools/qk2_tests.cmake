@@ -8,9 +8,9 @@ endif()
 
 file(GLOB QK2_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
 # The tests quote command lines as the tool does, with the tool's own code.
-add_executable(qk2_tests ${QK2_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tools/qk2_process.cpp)
+add_executable(qk2_tests ${QK2_TEST_SOURCES})
 target_include_directories(qk2_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(qk2_tests PRIVATE test_support GTest::gtest_main)
+target_link_libraries(qk2_tests PRIVATE test_support platform_tools GTest::gtest_main)
 target_compile_definitions(qk2_tests PRIVATE
   QK2_TOOL="$<TARGET_FILE:qk2>"
   QK2_FIXTURE_IMAGE="${CMAKE_CURRENT_BINARY_DIR}/pe_fixture/relocs.exe")

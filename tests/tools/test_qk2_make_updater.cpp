@@ -27,10 +27,10 @@
 #include "flow/wizard.h"
 #include "platform/files.h"
 #include "platform/messagebox.h"
-#include "platform/resources.h"
 #include "platform/ui.h"
 #include "support/host_env.h"
 #include "support/startup_env.h"
+#include "sim/sim.h"
 #endif
 
 namespace qk2test {
@@ -202,7 +202,7 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
       {"base missing",
        {"FOLDER", "-o", "OUT", "--base", "MISSING"},
        3,
-       "qk2: MISSING: cannot read the base image"},
+       "qk2: MISSING: cannot open: "},
       {"base no image",
        {"FOLDER", "-o", "OUT", "--base", "NOIMAGE"},
        1,
@@ -214,7 +214,7 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
       {"output folder missing",
        {"FOLDER", "-o", "NOFOLDER", "--base", "BASE"},
        3,
-       "qk2: NOFOLDER: cannot write the file\n"},
+       "qk2: NOFOLDER.partial: cannot create a file beside it: "},
   };
   const std::vector<std::pair<std::string, std::string>> names = {
       {"FOLDER", folder_},

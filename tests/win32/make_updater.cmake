@@ -9,13 +9,12 @@ add_executable(qk2_e2e
   ${CMAKE_CURRENT_LIST_DIR}/make_updater/make_updater_cases.cpp
   ${CMAKE_CURRENT_LIST_DIR}/e2e/harness.cpp
   ${CMAKE_SOURCE_DIR}/tests/tools/qk2_run.cpp
-  ${CMAKE_SOURCE_DIR}/tools/qk2_process.cpp
   ${CMAKE_SOURCE_DIR}/tests/tools/update_folder.cpp)
 target_include_directories(qk2_e2e PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOURCE_DIR}
   ${CMAKE_SOURCE_DIR}/tests/tools)
 target_compile_definitions(qk2_e2e PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601
   QK2_TOOL="$<TARGET_FILE:qk2>" QK2_FIXTURE_IMAGE="")
-target_link_libraries(qk2_e2e PRIVATE packer GTest::gtest)
+target_link_libraries(qk2_e2e PRIVATE packer platform_tools GTest::gtest)
 updater_warnings(qk2_e2e)
 add_dependencies(qk2_e2e qk2 ${UPDATER_BASE_TARGET})
 

@@ -9,7 +9,8 @@
 #include <iterator>
 #include <string>
 
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
+#include "flow/records.h"
 #include "package/package.h"
 
 namespace {
@@ -20,22 +21,22 @@ std::string FileBytes(const std::string& name) {
 
 TEST(PackageResource, TheProgramsOwnPackageIsFoundAndRead) {
   ResetRunState();
-  ResetPackageState();
+  ReleasePackage(&UpdaterPackage);
   ResolveDynamicApi();
   ModuleInstance = (ModuleHandle)GetModuleHandleA(nullptr);
-  PackageSource = LocatePackageResource();
-  ASSERT_NE(nullptr, PackageSource);
-  ASSERT_NE(nullptr, OpenPackage());
-  EXPECT_EQ(2u, CurrentPackage->header.entryCount);
-  EXPECT_EQ(nullptr, PackageDigest) << "qk2 pack writes no digest resource";
+  UpdaterPackage.source = LocatePackageResource(&UpdaterPackage);
+  ASSERT_NE(nullptr, UpdaterPackage.source);
+  ASSERT_NE(nullptr, OpenPackage(&UpdaterPackage));
+  EXPECT_EQ(2u, UpdaterPackage.image->header.entryCount);
+  EXPECT_EQ(nullptr, UpdaterPackage.digest) << "qk2 pack writes no digest resource";
   for (const char* name : {"UPDATE.INI", "data.bin"}) {
     u32 size = 0;
-    const u8* content = FindPackageEntry(name, &size);
+    const u8* content = FindPackageEntry(&UpdaterPackage, name, &size);
     ASSERT_NE(nullptr, content) << name;
     const std::string expected = FileBytes(std::string(name) == "data.bin" ? "DATA.BIN" : name);
     ASSERT_FALSE(expected.empty());
     EXPECT_EQ(expected, std::string((const char*)content, size)) << name;
   }
-  ResetPackageState();
+  ReleasePackage(&UpdaterPackage);
 }
 }  // namespace

@@ -14,7 +14,6 @@
 //   files taken from a CD-ROM arrive read-only.
 // - A missing source, an unmapped drive or a failed write gives a nonzero
 //   result; nothing is rolled back.
-#include "platform/shell.h"
 
 #include <string.h>
 
@@ -23,7 +22,8 @@
 
 #include "platform/dynlib.h"
 #include "platform/files.h"
-#include "platform/host_entry_points.h"
+#include "sim/entry_points_sim.h"
+#include "sim/sim.h"
 
 namespace fs = std::filesystem;
 

@@ -9,7 +9,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include "platform/host_entry_points.h"
+#include "sim/entry_points_sim.h"
+#include "sim/sim.h"
 
 namespace {
 struct Drive {

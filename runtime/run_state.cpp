@@ -1,4 +1,4 @@
-#include "flow/run_state.h"
+#include "runtime/run_state.h"
 
 #include <string.h>
 

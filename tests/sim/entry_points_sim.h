@@ -3,6 +3,7 @@
 #pragma once
 #if !defined(_WIN32)
 #include "platform/dynlib.h"
+#include "sim/sim.h"
 
 FileHandle HostCreateFileA(const char* path, u32 access, u32 share, void* security,
                            u32 disposition, u32 flags, FileHandle templateFile);

@@ -1,4 +1,5 @@
 #include "platform/memory.h"
+#include "sim/sim.h"
 
 #include <stdlib.h>
 #include <string.h>

@@ -1,5 +1,4 @@
 // A resource table for the one module the host simulation knows.
-#include "platform/resources.h"
 
 #include <stdint.h>
 #include <string.h>
@@ -9,7 +8,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/host_entry_points.h"
+#include "sim/entry_points_sim.h"
+#include "sim/sim.h"
 
 namespace {
 char moduleAnchor;

@@ -1,4 +1,5 @@
 #include "platform/messagebox.h"
+#include "sim/sim.h"
 
 #include <deque>
 #include <utility>

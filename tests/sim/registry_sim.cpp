@@ -1,5 +1,4 @@
 // A key tree under HKEY_CURRENT_USER for the host simulation.
-#include "platform/registry.h"
 
 #include <string.h>
 
@@ -9,7 +8,8 @@
 #include <vector>
 
 #include "platform/dynlib.h"
-#include "platform/host_entry_points.h"
+#include "sim/entry_points_sim.h"
+#include "sim/sim.h"
 
 namespace {
 struct Value {

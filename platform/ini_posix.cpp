@@ -1,4 +1,4 @@
-// The INI reader of the host build: the results that GetPrivateProfileStringA
+// The INI reader of the POSIX build: the results that GetPrivateProfileStringA
 // gives in the Japanese code page, case by case as measured under Wine 8.
 //
 // The system reader turns the whole file into UTF-16 first and parses that,
@@ -34,7 +34,6 @@
 
 #include <string>
 
-#include "platform/files.h"
 
 namespace {
 
@@ -356,9 +355,7 @@ struct IniScan {
 
 // Streams the file through the scan. 0 when the file cannot be read at all.
 int ScanFile(const char* path, IniScan* scan) {
-  std::string host = HostPath(path);
-  if (host.empty()) return 0;
-  int fd = open(host.c_str(), O_RDONLY);
+  int fd = open(path, O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
   static u8 chunk[1 << 16];
   bool first = true;
@@ -382,15 +379,15 @@ int ScanFile(const char* path, IniScan* scan) {
 
 }  // namespace
 
-/* OsReadIniString: the value of `key` in `section` of the file at `path`
+/* PosixReadIniString: the value of `key` in `section` of the file at `path`
  * into `out`, with the system reader's rules above; returns the count of
  * bytes it reports. Missing file, section or key, or a key line without
  * "=", give the default. Protects against: any file content (binary, NULs,
  * broken double-byte pairs, unending lines), files of any size (one pass,
  * memory bounded by `size`), and writes past `out` (never beyond size - 1
  * bytes and the terminator; nothing at all for size 0). */
-u32 OsReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
-                    u32 size, const char* path) {
+u32 PosixReadIniString(const char* section, const char* key, const char* defaultValue, char* out,
+                       u32 size, const char* path) {
   if (!out || !size) return 0;
   if (size == 1) {
     out[0] = 0;

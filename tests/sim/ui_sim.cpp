@@ -7,9 +7,9 @@
 
 #include <utility>
 
-#include "platform/resources.h"
 #include "platform/text.h"
 #include "texts.h"
+#include "sim/sim.h"
 
 namespace {
 struct TopWindow {

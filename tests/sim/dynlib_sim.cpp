@@ -3,8 +3,9 @@
 #include <set>
 #include <string>
 
-#include "platform/host_entry_points.h"
+#include "sim/entry_points_sim.h"
 #include "platform/text.h"
+#include "sim/sim.h"
 
 namespace {
 struct Library {

@@ -1,4 +1,4 @@
-// Running another program (osslsigncode) from qk2.
+// Running another program from a tool (qk2 runs osslsigncode).
 #pragma once
 
 #include <string>
