@@ -8,16 +8,14 @@
 //   qk2 pack [options] OUT.pkg FILE...
 //
 // FILE is a package file or an executable that carries one. `extract` and
-// `list` read through the updater's own code (OpenPackage and
-// ExtractPackageEntry over the package bytes in memory), so they exercise
-// the real reader, decoder and file placement. Everything that would make
-// the updater show an error box is checked here first and reported on
-// stderr; on Linux any box the updater still shows is recorded and printed
-// too. `verify` checks more than the updater does: everything qk2 itself
-// guarantees of what it writes.
+// `list` read through the updater's own reader (OpenPackage over the mapped
+// package, and for extract its windowed content pieces), so they exercise
+// the real reader and decoder; every problem is reported on stderr in
+// English. `verify` checks more than the updater does: everything qk2
+// itself guarantees of what it writes.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -83,7 +81,8 @@ const char kExtractUsage[] =
     "usage: qk2 extract FILE [NAME...] [-C DIR]\n"
     "Writes the named entries (all when no NAME is given) of the package in FILE\n"
     "(a package or an updater) into DIR (default: the current folder), with their\n"
-    "time stamps, through the updater's own extraction.\n";
+    "time stamps, a window at a time through the updater's own reader. Each file\n"
+    "is written beside its destination and replaces it once whole.\n";
 
 const char kVerifyUsage[] =
     "usage: qk2 verify FILE\n"
@@ -297,6 +296,12 @@ std::string PiecesFailure(const ContentPieces& pieces) {
              : "damaged entry: the stored bytes do not expand to its content";
 }
 
+// The first `count` stored bytes of the entry at `dataOffset` have been
+// read: their pages of the mapped package may go.
+void ReleaseRead(u32 dataOffset, u32 count) {
+  if (!input.executable) input.mapped.Release(dataOffset, count);
+}
+
 // Writes the content of `record` to `file` a piece at a time, as the
 // updater places an entry: a temporary file beside it that takes its place
 // once whole, with the entry's time stamp. Pages of the package already
@@ -315,9 +320,10 @@ int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& fi
     for (u32 done = 0; ok && done < pieces.pieceLength; done += kContentPieceSize) {
       const u32 length = std::min<u32>(kContentPieceSize, pieces.pieceLength - done);
       ok = out.Write(pieces.piece + done, length, &error);
-      if (pieces.piece >= input.data && pieces.piece < input.data + input.size && !input.executable)
-        input.mapped.Release((uint64_t)(pieces.piece + done - input.data), length);
+      if (!pieces.window && !pieces.input) ReleaseRead(dataOffset, done + length);
     }
+    if (pieces.input) ReleaseRead(dataOffset, pieces.fed);
+    else if (pieces.window) ReleaseRead(dataOffset, StreamBytesConsumed(&pieces.decoder));
     more = ok && pieces.remaining;
     if (more && !NextContentPiece(&pieces)) {
       CloseContentPieces(&pieces);
@@ -325,7 +331,7 @@ int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& fi
     }
   }
   CloseContentPieces(&pieces);
-  if (!input.executable) input.mapped.Release(dataOffset, record.storedSize);
+  ReleaseRead(dataOffset, record.storedSize);
   const FileTime modified = {record.modifiedLow, record.modifiedHigh};
   if (!ok || !out.Commit(&modified, false, &error)) return Report(kExitIo, error);
   return kExitOk;
