@@ -28,6 +28,9 @@ bool IsExistingFile(const std::string& path);
 bool IsExistingFolder(const std::string& path);
 // Makes `path` and the folders above it; true when it is a folder then.
 bool MakeFolders(const std::string& path, std::string* error);
+// Whether `a` and `b` both exist and are one file (also when either is a
+// link to the other, or a second name of it).
+bool SameExistingFile(const std::string& a, const std::string& b);
 // Last-write time of a file as a FILETIME.
 bool FileModified(const std::string& path, FileTime* time);
 // The folder of the running executable, empty when it cannot be told.

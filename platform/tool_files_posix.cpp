@@ -118,6 +118,12 @@ bool MakeFolders(const std::string& path, std::string* error) {
   return Fail(error, path, "cannot make the folder", failed ? failed.value() : ENOTDIR);
 }
 
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  struct stat x, y;
+  return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev &&
+         x.st_ino == y.st_ino;
+}
+
 bool FileModified(const std::string& path, FileTime* time) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;

@@ -104,6 +104,23 @@ bool MakeFolders(const std::string& path, std::string* error) {
   return Fail(error, path, "cannot make the folder", GetLastError());
 }
 
+namespace {
+bool Identify(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
+  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = GetFileInformationByHandle(file, info) != 0;
+  CloseHandle(file);
+  return ok;
+}
+}  // namespace
+
+bool SameExistingFile(const std::string& a, const std::string& b) {
+  BY_HANDLE_FILE_INFORMATION x, y;
+  return Identify(a, &x) && Identify(b, &y) && x.dwVolumeSerialNumber == y.dwVolumeSerialNumber &&
+         x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
+}
+
 bool FileModified(const std::string& path, FileTime* time) {
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,9 @@ const char kUsage[] =
     "                   [--sign --cert C --key K [--pass P]]\n"
     "                                  check an update folder, write the updater\n"
     "  qk2 verify FILE                 check a package or an updater thoroughly\n"
-    "  qk2 list [--json] FILE          show the entries of a package or an updater\n"
-    "  qk2 extract FILE [NAME...] [-C DIR]\n"
+    "  qk2 list [--json] [--no-verify] FILE\n"
+    "                                  show the entries of a package or an updater\n"
+    "  qk2 extract FILE [NAME...] [-C DIR] [--no-verify]\n"
     "                                  write entries (all when no NAME) into DIR\n"
     "  qk2 pack [options] OUT.pkg FILE...\n"
     "                                  build a bare package from files\n"
@@ -69,20 +71,25 @@ const char kPackUsage[] =
     "  --progress         show the progress bar even when stderr is no terminal\n";
 
 const char kListUsage[] =
-    "usage: qk2 list [--json] FILE\n"
+    "usage: qk2 list [--json] [--no-verify] FILE\n"
     "Shows each entry of the package in FILE (a package or an updater): flags,\n"
     "content and stored sizes, time stamp (UTC) and name. With --json, one JSON\n"
     "object on stdout, UTF-8:\n"
     "  {\"executable\": bool, \"packageSize\": n, \"compressedDirectory\": bool,\n"
     "   \"entries\": [{\"name\", \"flags\", \"compressed\", \"scrambled\", \"contentSize\",\n"
-    "                \"storedSize\", \"modified\", \"damaged\"[, \"error\"]}]}\n";
+    "                \"storedSize\", \"modified\", \"damaged\"[, \"error\"]}]}\n"
+    "An updater whose package does not match its digest is refused (exit 1);\n"
+    "--no-verify lists it anyway.\n";
 
 const char kExtractUsage[] =
-    "usage: qk2 extract FILE [NAME...] [-C DIR]\n"
+    "usage: qk2 extract FILE [NAME...] [-C DIR] [--no-verify]\n"
     "Writes the named entries (all when no NAME is given) of the package in FILE\n"
     "(a package or an updater) into DIR (default: the current folder), with their\n"
     "time stamps, a window at a time through the updater's own reader. Each file\n"
-    "is written beside its destination and replaces it once whole.\n";
+    "is written beside its destination and replaces it once whole. A name that is\n"
+    "no plain file name, or that names the same file as one written before, is\n"
+    "reported and skipped (exit 1). An updater whose package does not match its\n"
+    "digest is refused, nothing written (exit 1); --no-verify extracts it anyway.\n";
 
 const char kVerifyUsage[] =
     "usage: qk2 verify FILE\n"
@@ -113,14 +120,6 @@ bool EntryName(const std::string& given, std::string* name) {
   return true;
 }
 
-// An entry name must stay inside the folder it is extracted to.
-bool IsBareName(const std::string& name) {
-  if (name == "." || name == "..") return false;
-  for (const char* p = name.c_str(); *p; p = OsCharNext(p))
-    if (*p == '\\' || *p == '/' || *p == ':') return false;
-  return true;
-}
-
 // ---- the package through the updater's reader
 
 // The package's bytes, opened as the updater opens its resource. Stays
@@ -128,8 +127,20 @@ bool IsBareName(const std::string& name) {
 PackageInput input;
 Package opened;
 
-int OpenPackageFile(const std::string& path) {
+// Opens the package of `path`. An updater whose package does not match its
+// digest is refused before anything is read from it, unless `unchecked`
+// (--no-verify), which says so.
+int OpenPackageFile(const std::string& path, bool unchecked) {
   if (const int code = LoadPackageInput(path, &input)) return code;
+  if (!DigestMatches(input)) {
+    if (!unchecked)
+      return Report(kExitProblem, path +
+                                      ": the package does not match its digest resource "
+                                      "\"UPDATE\" 103: it is damaged or was changed, and the "
+                                      "updater would refuse it (--no-verify reads it anyway)");
+    Report(kExitOk, "warning: " + path +
+                        ": the package does not match its digest; read anyway (--no-verify)");
+  }
   if (!input.size || (uint64_t)input.size >= 0xFFFFFFFFull)
     return Report(kExitProblem, path + ": not a package (size " + std::to_string(input.size) + ")");
   opened.source = input.data;
@@ -137,6 +148,24 @@ int OpenPackageFile(const std::string& path) {
   if (!OpenPackage(&opened))
     return Report(kExitProblem, path + ": damaged package (header or directory cannot be read)");
   return kExitOk;
+}
+
+// Why the content of an entry could not be made.
+std::string PiecesFailure(const ContentPieces& pieces) {
+  if (pieces.failure == kPiecesNoMemory) return "not enough memory";
+  return (pieces.record->flags & kEntryFlagCompressed) ? "damaged compressed stream"
+                                                       : "stored bytes run past the package";
+}
+
+// Whether the content of `record` can be made, a window at a time as the
+// updater makes it: nothing of it is kept.
+bool EntrySound(const PackageEntry& record, u32 dataOffset, std::string* error) {
+  ContentPieces pieces;
+  bool sound = OpenContentPieces(&opened, &record, dataOffset, &pieces);
+  while (sound && pieces.remaining) sound = NextContentPiece(&pieces);
+  CloseContentPieces(&pieces);
+  if (!sound) *error = PiecesFailure(pieces);
+  return sound;
 }
 
 std::string FlagText(const PackageEntry& record) {
@@ -190,6 +219,10 @@ int CommandPack(const std::vector<std::string>& args) {
       paths.push_back(arg);
   }
   if (paths.size() < 2) return Usage("pack: give the package and at least one file", kPackUsage);
+  for (size_t i = 1; i < paths.size(); ++i)
+    if (SameExistingFile(paths[0], paths[i]))
+      return Report(kExitUsage, "pack: " + paths[0] + " is " + paths[i] +
+                                    ", one of the files to pack; nothing was written");
   std::vector<PackInput> inputs;
   uint64_t totalBytes = 0;
   for (size_t i = 1; i < paths.size(); ++i) {
@@ -221,17 +254,20 @@ int CommandPack(const std::vector<std::string>& args) {
 
 int CommandList(const std::vector<std::string>& args) {
   bool json = false;
+  bool unchecked = false;
   std::vector<std::string> files;
   for (const std::string& arg : args) {
     if (arg == "--json")
       json = true;
+    else if (arg == "--no-verify")
+      unchecked = true;
     else if (arg.size() > 1 && arg[0] == '-')
       return Usage("list: unknown option " + arg, kListUsage);
     else
       files.push_back(arg);
   }
   if (files.size() != 1) return Usage("list: give one package or updater", kListUsage);
-  if (const int code = OpenPackageFile(files[0])) return code;
+  if (const int code = OpenPackageFile(files[0], unchecked)) return code;
   int status = kExitOk;
   const PackageHeader& header = opened.image->header;
   if (json) {
@@ -248,12 +284,11 @@ int CommandList(const std::vector<std::string>& args) {
   u32 dataOffset = kPackageHeaderSize;
   for (u32 i = 0; i < header.entryCount; ++i) {
     const PackageEntry& record = opened.image->entries[i];
-    std::vector<uint8_t> content;
     std::string error;
-    const bool sound = ExpandPackageEntry(input.data, input.size, record,
-                                          dataOffset, &content, &error);
+    const bool sound = EntrySound(record, dataOffset, &error);
+
     if (!sound)
-      status = Report(kExitProblem, "'" + FromCp932(record.name) + "': damaged entry: " + error);
+      status = Report(kExitProblem, "'" + ShownName(record.name) + "': damaged entry: " + error);
     dataOffset += AlignedStoredSize(record.storedSize);
     const std::string modified = IsoTime(FileTime{record.modifiedLow, record.modifiedHigh});
     // OpenPackage has made sure that every name ends within its field.
@@ -271,7 +306,7 @@ int CommandList(const std::vector<std::string>& args) {
     } else {
       std::printf("%-20s %10u %10u  %-28s  %s%s\n", FlagText(record).c_str(),
                   (unsigned)record.contentSize, (unsigned)record.storedSize, modified.c_str(),
-                  FromCp932(name).c_str(), sound ? "" : "  (damaged)");
+                  ShownName(name).c_str(), sound ? "" : "  (damaged)");
     }
   }
   if (json) std::printf("%s]}\n", header.entryCount ? "\n" : "");
@@ -289,12 +324,6 @@ std::string LocalName(const std::string& cp932) {
 #endif
 }
 
-// Why the content of an entry could not be made.
-std::string PiecesFailure(const ContentPieces& pieces) {
-  return pieces.failure == kPiecesNoMemory
-             ? "not enough memory"
-             : "damaged entry: the stored bytes do not expand to its content";
-}
 
 // The first `count` stored bytes of the entry at `dataOffset` have been
 // read: their pages of the mapped package may go.
@@ -307,10 +336,10 @@ void ReleaseRead(u32 dataOffset, u32 count) {
 // once whole, with the entry's time stamp. Pages of the package already
 // read are handed back as the pieces go by.
 int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& file) {
-  const std::string shown = "'" + FromCp932(record.name) + "'";
+  const std::string shown = "'" + ShownName(record.name) + "'";
   ContentPieces pieces;
   if (!OpenContentPieces(&opened, &record, dataOffset, &pieces))
-    return Report(kExitProblem, shown + ": " + PiecesFailure(pieces));
+    return Report(kExitProblem, shown + ": damaged entry: " + PiecesFailure(pieces));
   OutputFile out;
   std::string error;
   bool ok = out.Open(file, &error);
@@ -327,7 +356,7 @@ int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& fi
     more = ok && pieces.remaining;
     if (more && !NextContentPiece(&pieces)) {
       CloseContentPieces(&pieces);
-      return Report(kExitProblem, shown + ": " + PiecesFailure(pieces));
+      return Report(kExitProblem, shown + ": damaged entry: " + PiecesFailure(pieces));
     }
   }
   CloseContentPieces(&pieces);
@@ -337,23 +366,40 @@ int WriteEntry(const PackageEntry& record, u32 dataOffset, const std::string& fi
   return kExitOk;
 }
 
-int ExtractOne(const std::string& folder, const std::string& name) {
+struct Extraction {
+  std::string package;  // the file being read
+  std::string folder;
+  std::set<std::string> written;  // WindowsFileKey of each name written
+};
+
+// Writes entry `name`. A name that would leave the folder, that names a
+// file written before (as Windows sees names), or whose file is the package
+// itself is refused with a message; the others go on.
+int ExtractOne(Extraction* run, const std::string& name) {
   u32 dataOffset = 0;
   const PackageEntry* record = FindPackageRecord(&opened, name.c_str(), &dataOffset);
-  if (!record) return Report(kExitProblem, "'" + FromCp932(name) + "': not in the package");
-  if (!IsBareName(record->name))
-    return Report(kExitProblem, "'" + FromCp932(name) + "': entry name is not a plain file name");
-  if (const int code = WriteEntry(*record, dataOffset, PathIn(folder, LocalName(record->name))))
-    return code;
-  std::printf("%s\n", FromCp932(record->name).c_str());
+  const std::string shown = "'" + ShownName(name) + "'";
+  if (!record) return Report(kExitProblem, shown + ": not in the package");
+  if (!IsBareEntryName(record->name))
+    return Report(kExitProblem, shown + ": not a plain file name; skipped");
+  if (!run->written.insert(WindowsFileKey(record->name)).second)
+    return Report(kExitProblem, shown + ": the same file as an entry written before; skipped");
+  const std::string file = PathIn(run->folder, LocalName(record->name));
+  if (SameExistingFile(file, run->package))
+    return Report(kExitProblem, shown + ": would replace the package being read; skipped");
+  if (const int code = WriteEntry(*record, dataOffset, file)) return code;
+  std::printf("%s\n", ShownName(record->name).c_str());
   return kExitOk;
 }
 
 int CommandExtract(const std::vector<std::string>& args) {
   std::string folder = ".";
+  bool unchecked = false;
   std::vector<std::string> given;
   for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-C") {
+    if (args[i] == "--no-verify") {
+      unchecked = true;
+    } else if (args[i] == "-C") {
       if (++i == args.size()) return Usage("extract: -C needs a folder", kExtractUsage);
       folder = args[i];
     } else if (args[i].size() > 1 && args[i][0] == '-') {
@@ -369,15 +415,20 @@ int CommandExtract(const std::vector<std::string>& args) {
     if (!EntryName(given[i], &name)) return kExitUsage;
     names.push_back(name);
   }
-  if (const int code = OpenPackageFile(given[0])) return code;
+  if (const int code = OpenPackageFile(given[0], unchecked)) return code;
   if (names.empty())
     for (u32 i = 0; i < opened.image->header.entryCount; ++i)
       names.push_back(opened.image->entries[i].name);
   std::string error;
   if (!MakeFolders(folder, &error)) return Report(kExitIo, error);
-  for (const std::string& name : names)
-    if (const int code = ExtractOne(folder, name)) return code;
-  return kExitOk;
+  Extraction run{given[0], folder, {}};
+  int status = kExitOk;
+  for (const std::string& name : names) {
+    const int code = ExtractOne(&run, name);
+    if (code == kExitIo) return code;
+    if (code) status = code;
+  }
+  return status;
 }
 
 int CommandVerify(const std::vector<std::string>& args) {

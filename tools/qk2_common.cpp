@@ -1,8 +1,10 @@
 #include "tools/qk2_common.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "package/format.h"
+#include "package/sha256.h"
 #include "packer/encoding.h"
 #include "packer/pe_resources.h"
 
@@ -70,6 +72,69 @@ std::string Cp932ToUtf8(const std::string& cp932) {
   return out;
 }
 #endif
+
+std::string ShownName(const std::string& cp932) {
+#if defined(_WIN32)
+  const std::string text = cp932;
+#else
+  const std::string text = Cp932ToUtf8(cp932);
+#endif
+  std::string shown;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const unsigned char c = (unsigned char)text[i];
+    unsigned escaped = 0x100;
+    if (c < 0x20 || c == 0x7F) escaped = c;
+#if !defined(_WIN32)
+    // U+0080 to U+009F: C2 80 to C2 9F.
+    if (c == 0xC2 && i + 1 < text.size() && (unsigned char)text[i + 1] >= 0x80 &&
+        (unsigned char)text[i + 1] <= 0x9F)
+      escaped = (unsigned char)text[++i];
+#endif
+    if (escaped == 0x100) {
+      shown += (char)c;
+      continue;
+    }
+    char code[8];
+    std::snprintf(code, sizeof code, "\\x%02X", escaped);
+    shown += code;
+  }
+  return shown;
+}
+
+bool IsBareEntryName(const std::string& cp932) {
+  if (cp932.empty() || cp932 == "." || cp932 == "..") return false;
+  for (size_t i = 0; i < cp932.size(); ++i) {
+    const unsigned char c = (unsigned char)cp932[i];
+    if (IsCp932LeadByte(c) && i + 1 < cp932.size()) {
+      ++i;
+      continue;
+    }
+    if (c < 0x20 || std::strchr("\\/:<>\"|?*", c)) return false;
+  }
+  // Device names, with any extension, name no file on Windows.
+  std::string stem = WindowsFileKey(cp932.substr(0, cp932.find('.')));
+  for (const char* device : {"CON", "PRN", "AUX", "NUL"})
+    if (stem == device) return false;
+  return !(stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+           stem[3] >= '1' && stem[3] <= '9');
+}
+
+std::string WindowsFileKey(const std::string& cp932) {
+  std::string key;
+  size_t kept = 0;  // the key's length without trailing dots and blanks
+  for (size_t i = 0; i < cp932.size(); ++i) {
+    const unsigned char c = (unsigned char)cp932[i];
+    if (IsCp932LeadByte(c) && i + 1 < cp932.size()) {
+      key += cp932.substr(i++, 2);
+      kept = key.size();
+      continue;
+    }
+    key += (char)(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (c != '.' && c != ' ') kept = key.size();
+  }
+  key.resize(kept);
+  return key;
+}
 
 // ---- files
 
@@ -146,11 +211,34 @@ int LoadPackageInput(const std::string& path, PackageInput* input) {
   input->data = bytes;
   input->size = size;
   if (!input->executable) return kExitOk;
-  if (!ReadPeResource(std::vector<uint8_t>(bytes, bytes + size),
-                      ResourceKey::Name(std::string(kPackageResourceType)), kPackageResourceId,
-                      &input->resource, &error))
-    return Report(kExitProblem, path + ": no package in this executable: " + error);
+  PeResourceEditor editor;
+  if (!editor.Load(std::vector<uint8_t>(bytes, bytes + size), &error))
+    return Report(kExitProblem, path + ": not a PE image: " + error);
+  const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
+  for (const uint16_t id : {uint16_t{kPackageResourceId}, uint16_t{kPackageDigestResourceId}}) {
+    int languages = 0;
+    for (const ResourceRef& r : editor.List())
+      if (SameResourceKey(r.type, type) && SameResourceKey(r.name, id)) ++languages;
+    if (languages > 1)
+      return Report(kExitProblem, path + ": resource \"UPDATE\" " + std::to_string(id) +
+                                      " is there in " + std::to_string(languages) +
+                                      " languages; the updater takes one by the system's "
+                                      "language, so which package it runs cannot be told");
+  }
+  const ResourceData* package = editor.FindAnyLanguage(type, kPackageResourceId);
+  if (!package) return Report(kExitProblem, path + ": no package resource \"UPDATE\" 102");
+  input->resource = package->bytes;
+  if (const ResourceData* digest = editor.FindAnyLanguage(type, kPackageDigestResourceId))
+    input->digest = digest->bytes;
   input->data = input->resource.data();
   input->size = input->resource.size();
   return kExitOk;
+}
+
+bool DigestMatches(const PackageInput& input) {
+  if (input.digest.empty()) return true;
+  u8 actual[kSha256Size];
+  Sha256(input.data, (u32)input.size, actual);
+  return input.digest.size() == kSha256Size &&
+         std::memcmp(actual, input.digest.data(), kSha256Size) == 0;
 }

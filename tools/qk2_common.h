@@ -29,6 +29,22 @@ bool ToCp932(const std::string& terminal, std::string* cp932);
 std::string FromCp932(const std::string& cp932);  // unchanged when it is not cp932
 // UTF-8 on every system (JSON output); bytes that are no cp932 become U+FFFD.
 std::string Cp932ToUtf8(const std::string& cp932);
+// An entry name (cp932) as every message and listing shows it: in the
+// terminal's encoding, with each control character (C0, DEL, and in UTF-8
+// the C1 range) written as \xNN, so that a name can neither move the cursor
+// nor change what the terminal does.
+std::string ShownName(const std::string& cp932);
+
+// Whether an entry name can be a file in the folder it is extracted to, on
+// every system: not empty, not "." or "..", no folder separator or drive
+// colon (looked at by cp932 characters, so a trail byte 0x5C separates
+// nothing), no control character or other character Windows refuses in a
+// name, and no device name (CON, NUL, COM1, ...).
+bool IsBareEntryName(const std::string& cp932);
+// The file an entry name becomes on Windows, as a key: ASCII letters folded
+// (as the updater's lookup folds them) and trailing dots and blanks dropped
+// (as Windows drops them). Two names with one key are one file there.
+std::string WindowsFileKey(const std::string& cp932);
 
 // A FILETIME as "YYYY-MM-DDTHH:MM:SS.fffffffZ".
 std::string IsoTime(const FileTime& time);
@@ -45,11 +61,17 @@ struct PackageInput {
   MappedFile mapped;  // the file as given
   bool executable = false;
   std::vector<uint8_t> resource;  // the package resource of an executable
+  std::vector<uint8_t> digest;    // its digest resource "UPDATE" 103, when it has one
   const uint8_t* data = nullptr;  // the package bytes: the mapping, or the resource
   size_t size = 0;
 };
-// Maps `path` and finds the package in it. Returns kExitOk, or the exit
-// code after a message: kExitIo when the file cannot be read, kExitProblem
-// for an executable without a package resource.
+// Maps `path` and finds the package in it, and in an executable its digest.
+// Returns kExitOk, or the exit code after a message: kExitIo when the file
+// cannot be read, kExitProblem for an executable without a package resource
+// or with "UPDATE" 102 or 103 in more than one language (the updater would
+// pick one by the system's language: no tool can say which it runs).
 int LoadPackageInput(const std::string& path, PackageInput* input);
 bool LooksLikeExecutable(const uint8_t* bytes, size_t size);
+// Whether the package of `input` matches the digest its executable carries
+// (true when it carries none).
+bool DigestMatches(const PackageInput& input);

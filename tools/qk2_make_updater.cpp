@@ -165,6 +165,23 @@ void NoteUnnamedFiles(const std::string& folder, const UpdateFolderCheck& check)
   }
 }
 
+// The output (and the files written on the way to it) must not be any
+// input: the base image, UPDATE.INI, any file of the update folder, also
+// through a link or a second name. Refused before anything is written.
+int RefuseOutputOverInput(const MakeOptions& o, const UpdateFolderCheck& check) {
+  std::vector<std::string> inputs = {o.base};
+  std::vector<std::string> names;
+  FolderFileNames(o.folder, &names);
+  for (const std::string& name : names) inputs.push_back(PathIn(o.folder, name));
+  for (const PlannedEntry& entry : check.entries) inputs.push_back(entry.path);
+  for (const std::string& written : {o.output, o.output + ".partial", o.output + ".signed"})
+    for (const std::string& input : inputs)
+      if (SameExistingFile(written, input))
+        return Report(kExitUsage, "make-updater: " + written + " is " + input +
+                                      ", an input of this command; nothing was written");
+  return kExitOk;
+}
+
 int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
                 uint64_t* totalBytes) {
   *totalBytes = 0;
@@ -228,6 +245,7 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   NoteUnnamedFiles(o.folder, check);
 
   if (const int code = FindBase(&o)) return code;
+  if (const int code = RefuseOutputOverInput(o, check)) return code;
   // Looked for now, so that a missing signer costs no packing.
   std::string signerPath;
   if (o.sign && !FindProgram(kSigner, &signerPath))

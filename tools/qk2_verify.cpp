@@ -17,6 +17,10 @@ namespace {
 
 // No stream of the format expands by more than this (the readers' bound).
 constexpr uint64_t kMostExpansion = 91;
+// The most entries verify reads: their directory alone takes 280 bytes
+// each, and a compressed directory can claim 91 times its size. An updater
+// package has at most 19 (UPDATE.INI, 16 lines, two agreement texts).
+constexpr uint32_t kMostEntries = 1u << 18;
 
 uint32_t GetLE32(const uint8_t* p) {
   return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -39,32 +43,42 @@ std::string HexWord(uint32_t value) {
 }
 
 // Empty when the `storedSize` bytes at `stream` decode to exactly
-// `contentSize` bytes and are used up by it; else what is wrong.
+// `contentSize` bytes and are used up by it; else what is wrong. The stream
+// is expanded a window at a time and the content counted, not kept, so a
+// content size claimed beyond reason costs no memory.
 std::string CheckStream(const uint8_t* stream, uint32_t storedSize, uint32_t contentSize) {
   if (contentSize > storedSize * kMostExpansion)
     return "content size " + Num(contentSize) + " is impossible for a stream of " +
            Num(storedSize) + " bytes";
-  std::vector<uint8_t> content(contentSize);
-  u32 written = 0, consumed = 0;
-  if (DecompressBlock(content.data(), contentSize, stream, storedSize, &written, &consumed)) {
-    if (written != contentSize)
-      return "the stream decodes to " + Num(written) + " bytes; the directory says " +
-             Num(contentSize);
-    if (consumed != storedSize)
-      return "the stream ends after " + Num(consumed) + " of its " + Num(storedSize) +
-             " stored bytes";
-    return "";
+  constexpr u32 kPiece = 1u << 20;
+  std::vector<uint8_t> window(kLongestReach + kPiece + kLongestCode);
+  StreamDecoder decoder;
+  BeginStreamDecode(&decoder, stream, storedSize);
+  uint64_t produced = 0;
+  u32 kept = 0;
+  for (;;) {
+    u32 filled = kept;
+    if (!ContinueStreamDecode(&decoder, window.data(), &filled, kept + kPiece,
+                              (u32)window.size()))
+      break;
+    produced += filled - kept;
+    if (decoder.ended) break;
+    // The last kLongestReach bytes stay for the matches of the next piece.
+    kept = std::min<u32>(filled, kLongestReach);
+    std::memmove(window.data(), window.data() + filled - kept, kept);
   }
-  // Too long for its content size, or not a stream at all: a larger room
-  // tells the two apart.
-  const uint64_t room = std::min<uint64_t>(storedSize * kMostExpansion, contentSize * 2ull + 65536);
-  if (room > contentSize) {
-    content.assign((size_t)room, 0);
-    if (DecompressBlock(content.data(), (u32)room, stream, storedSize, &written, &consumed))
-      return "the stream decodes to " + Num(written) + " bytes, more than the " + Num(contentSize) +
-             " the directory says";
-  }
-  return "the stream is damaged: it does not decode to " + Num(contentSize) + " bytes";
+  if (!decoder.ended)
+    return "the stream is damaged: it does not decode to " + Num(contentSize) + " bytes";
+  if (produced > contentSize)
+    return "the stream decodes to " + Num(produced) + " bytes, more than the " + Num(contentSize) +
+           " the directory says";
+  if (produced != contentSize)
+    return "the stream decodes to " + Num(produced) + " bytes; the directory says " +
+           Num(contentSize);
+  if (StreamBytesConsumed(&decoder) != storedSize)
+    return "the stream ends after " + Num(StreamBytesConsumed(&decoder)) + " of its " +
+           Num(storedSize) + " stored bytes";
+  return "";
 }
 
 // The updater's own reader on the same bytes: the last word on whether the
@@ -113,6 +127,8 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
   const uint64_t directoryBytes = uint64_t{count} * kPackageEntrySize;
   const uint32_t tail = (uint32_t)(size - directoryOffset);
   std::vector<uint8_t> directory;
+  if (count > kMostEntries)
+    return problem(Num(count) + " entries: more than verify reads (" + Num(kMostEntries) + ")");
   if (flags & kPackageFlagCompressedDirectory) {
     if (directoryBytes > tail * kMostExpansion)
       return problem(Num(count) + " entries cannot come from a directory stream of " + Num(tail) +
@@ -137,8 +153,9 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
   }
   v->entries = count;
 
-  // The entries, laid out one after the other from the header on.
-  std::vector<std::string> names;
+  // The entries, laid out one after the other from the header on. Names are
+  // compared after the walk, sorted, so that many entries cost n log n.
+  std::vector<std::pair<std::string, uint32_t>> keys;  // (WindowsFileKey, entry)
   uint64_t offset = kPackageHeaderSize;
   bool walked = true;
   for (uint32_t i = 0; i < count; ++i) {
@@ -151,18 +168,15 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
       problem(label + ": the name has no terminating NUL within its 260 bytes");
     } else {
       name.assign((const char*)e.name, end);
-      label += " '" + FromCp932(name) + "'";
+      label += " '" + ShownName(name) + "'";
       if (name.empty()) problem(label + ": the name is empty");
+      else if (!IsBareEntryName(name))
+        problem(label + ": not a plain file name; extract refuses it, and the updater would "
+                        "write it outside the folder its line names");
       if (std::any_of(end, (const char*)e.name + sizeof e.name, [](char c) { return c != 0; }))
         problem(label + ": bytes after the name's terminator are not zero");
-      for (size_t j = 0; j < names.size() && !name.empty(); ++j)
-        if (OsCompareNoCase(names[j].c_str(), name.c_str()) == 0) {
-          problem(label + ": the same name as entry " + Num(j) +
-                  " (names are looked up without regard to case; only the first is found)");
-          break;
-        }
+      if (!name.empty()) keys.emplace_back(WindowsFileKey(name), i);
     }
-    names.push_back(name);
     if (e.flags != kEntryFlagStored && e.flags != kEntryFlagCompressed)
       problem(label + ": flags " + HexByte(e.flags) + " are neither 1 (stored) nor 2 (compressed)");
     if (e.reserved1 || e.reserved2) problem(label + ": reserved bytes are not zero");
@@ -191,6 +205,19 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
               " differs from its stored size " + Num(e.storedSize));
     }
     offset += aligned;
+  }
+  std::sort(keys.begin(), keys.end());
+  for (size_t k = 1; k < keys.size(); ++k) {
+    if (keys[k].first != keys[k - 1].first) continue;
+    const uint32_t first = keys[k - 1].second, second = keys[k].second;
+    const PackageEntry* a = (const PackageEntry*)&directory[(size_t)first * kPackageEntrySize];
+    const PackageEntry* b = (const PackageEntry*)&directory[(size_t)second * kPackageEntrySize];
+    problem("entry " + Num(second) + " '" + ShownName(b->name) + "': " +
+            (OsCompareNoCase(a->name, b->name) == 0
+                 ? "the same name as entry " + Num(first) +
+                       " (names are looked up without regard to case; only the first is found)"
+                 : "the same file as entry " + Num(first) + " '" + ShownName(a->name) +
+                       "' on Windows, which drops trailing dots and blanks"));
   }
   if (walked && offset != directoryOffset)
     problem(Num(directoryOffset > offset ? directoryOffset - offset : 0) +

@@ -21,8 +21,8 @@ TEST(Qk2Commands, HelpForEveryCommand) {
       {{"make-updater", "--help"}, "usage: qk2 make-updater UPDATE_FOLDER -o NAME.exe [options]\n"},
       {{"help", "make-updater"}, "usage: qk2 make-updater UPDATE_FOLDER -o NAME.exe [options]\n"},
       {{"verify", "--help"}, "usage: qk2 verify FILE\n"},
-      {{"list", "-h"}, "usage: qk2 list [--json] FILE\n"},
-      {{"extract", "--help"}, "usage: qk2 extract FILE [NAME...] [-C DIR]\n"},
+      {{"list", "-h"}, "usage: qk2 list [--json] [--no-verify] FILE\n"},
+      {{"extract", "--help"}, "usage: qk2 extract FILE [NAME...] [-C DIR] [--no-verify]\n"},
       {{"pack", "--help"}, "usage: qk2 pack [options] OUT.pkg FILE...\n"},
   };
   for (const HelpCase& c : cases) {

@@ -215,7 +215,27 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
        {"FOLDER", "-o", "NOFOLDER", "--base", "BASE"},
        3,
        "qk2: NOFOLDER.partial: cannot create a file beside it: "},
+      // Inputs are never written over, not even through a second name.
+      {"output is UPDATE.INI", {"FOLDER", "-o", "INIFILE", "--base", "BASE"},
+       2,
+       "qk2: make-updater: INIFILE is "},
+      {"output is a file of the folder",
+       {"FOLDER", "-o", "DATAFILE", "--base", "BASE"},
+       2,
+       "qk2: make-updater: DATAFILE is "},
+      {"output is the base",
+       {"FOLDER", "-o", "BASE", "--base", "BASE"},
+       2,
+       "qk2: make-updater: BASE is "},
+      // A folder where a file belongs is an error with the system's reason.
+      {"base is a folder",
+       {"FOLDER", "-o", "OUT", "--base", "FOLDER"},
+       3,
+       "qk2: FOLDER: cannot read: "},
   };
+  const std::string iniBefore = ReadFileOrEmpty(Ini());
+  const std::string dataBefore = ReadFileOrEmpty(PathIn(folder_, "GAME.DAT"));
+  const std::string baseBefore = ReadFileOrEmpty(base_);
   const std::vector<std::pair<std::string, std::string>> names = {
       {"FOLDER", folder_},
       {"OUT", out},
@@ -223,7 +243,9 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
       {"MISSING", temp_ / "missing.exe"},
       {"NOIMAGE", temp_ / "not-an-image.exe"},
       {"BARE", bare},
-      {"NOFOLDER", PathIn(temp_ / "no-such-folder", "Update.exe")}};
+      {"NOFOLDER", PathIn(temp_ / "no-such-folder", "Update.exe")},
+      {"INIFILE", Ini()},
+      {"DATAFILE", PathIn(folder_, "GAME.DAT")}};
   auto replaced = [&](std::string text) {
     for (const auto& name : names)
       for (size_t at; (at = text.find(name.first)) != std::string::npos;)
@@ -240,6 +262,9 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
     EXPECT_EQ(run.err.substr(0, message.size()), message) << run.Shown();
     EXPECT_FALSE(FileExists(out));
   }
+  EXPECT_EQ(ReadFileOrEmpty(Ini()), iniBefore);
+  EXPECT_EQ(ReadFileOrEmpty(PathIn(folder_, "GAME.DAT")), dataBefore);
+  EXPECT_EQ(ReadFileOrEmpty(base_), baseBefore);
 }
 
 TEST_F(MakeUpdater, FindsTheBaseBesideItselfOrSaysWhereItLooked) {
