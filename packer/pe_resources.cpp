@@ -229,6 +229,36 @@ void SortNodes(std::vector<Node>* nodes) {
 
 // ------------------------------------------------------------ headers
 
+// Alignments the writer pads sections to. Every section of the file is padded
+// to FileAlignment, so an absurd one turns a small base image into gigabytes.
+enum : uint32_t {
+  kSmallestFileAlignment = 512,
+  kPageSize = 0x1000,
+  // Windows places every image at a multiple of 64 KiB, the granularity at
+  // which it reserves address space, and no Windows toolchain aligns sections
+  // more coarsely than that: a larger value only pushes the sections apart.
+  kLargestSectionAlignment = 0x10000,
+};
+
+// Empty when the pair is one the loader maps and the writer may pad to; else
+// what is wrong with it.
+std::string AlignmentFault(uint32_t fileAlignment, uint32_t sectionAlignment) {
+  if (!IsPowerOfTwo(fileAlignment)) return "FileAlignment is not a power of two";
+  if (!IsPowerOfTwo(sectionAlignment)) return "SectionAlignment is not a power of two";
+  if (sectionAlignment > kLargestSectionAlignment)
+    return "SectionAlignment is above " + Hex(kLargestSectionAlignment);
+  // FileAlignment at most SectionAlignment also keeps the padding of every
+  // section of the file at 64 KiB or less.
+  if (fileAlignment > sectionAlignment) return "FileAlignment is above SectionAlignment";
+  // Below a page the image is mapped as it lies in the file, which only
+  // works when both alignments are the same.
+  if (fileAlignment < kSmallestFileAlignment &&
+      (sectionAlignment != fileAlignment || sectionAlignment >= kPageSize))
+    return "FileAlignment is below " + Hex(kSmallestFileAlignment) +
+           " but SectionAlignment is not the same value below a page";
+  return "";
+}
+
 Layout ReadLayout(const Reader& in) {
   Layout layout;
   if (!in.Has(0, 64))
@@ -256,10 +286,10 @@ Layout ReadLayout(const Reader& in) {
   layout.fileAlignment = in.U32(opt + kOptFileAlignment, "optional header");
   layout.sizeOfHeaders = in.U32(opt + kOptSizeOfHeaders, "optional header");
   layout.directoryCount = in.U32(opt + layout.directoriesAt - 4, "optional header");
-  if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
-      layout.fileAlignment > layout.sectionAlignment)
+  const std::string alignmentFault = AlignmentFault(layout.fileAlignment, layout.sectionAlignment);
+  if (!alignmentFault.empty())
     Fail("unusable alignments: FileAlignment " + Hex(layout.fileAlignment) + ", SectionAlignment " +
-         Hex(layout.sectionAlignment));
+         Hex(layout.sectionAlignment) + ": " + alignmentFault);
   if (layout.directoryCount > 16 ||
       layout.directoriesAt + 8 * (uint64_t)layout.directoryCount > optionalSize)
     Fail(std::to_string(layout.directoryCount) +
@@ -778,6 +808,10 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
       nextRaw += raw;
       if (nextVirtual > 0xFFFFFFFFu || nextRaw > 0xFFFFFFFFu) Fail("the image would exceed 4 GiB");
     }
+    if (sectionAlign < kPageSize && rsrcRaw != rsrcRva)
+      Fail("the image is mapped as it lies in the file (SectionAlignment " + Hex(sectionAlign) +
+           "), but a new resource section would lie at file offset " + Hex(rsrcRaw) +
+           " for address " + Hex(rsrcRva));
     const DataDirectory security = ReadDirectory(in, L, kDirSecurity);
     const uint64_t signatureFrom = security.size ? security.rva : image_.size();
     const uint64_t signatureTo =

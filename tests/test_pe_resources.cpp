@@ -755,6 +755,46 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
   ExpectRefusals(good, cases);
 }
 
+TEST_F(PeResourcesTest, AcceptsOnlyAlignmentsALoaderUses) {
+  // Every section is padded to FileAlignment: 1 GiB turned a small base
+  // image into a 2 GiB updater.
+  struct Case {
+    u32 fileAlignment, sectionAlignment;
+    const char* refusal;  // null: accepted
+  };
+  const Case cases[] = {
+      {0x200, 0x1000, nullptr},  // what mingw and the usual linkers write
+      {0x1000, 0x1000, nullptr},
+      {0x200, 0x10000, nullptr},
+      {0x10000, 0x10000, nullptr},
+      {0x200, 0x200, nullptr},  // below a page, mapped as it lies in the file
+      {0x20, 0x20, nullptr},
+      {0x40000000, 0x40000000, "SectionAlignment is above 0x10000"},
+      {0x200, 0x20000, "SectionAlignment is above 0x10000"},
+      {0x1000, 0x200, "FileAlignment is above SectionAlignment"},
+      {0x100, 0x1000, "FileAlignment is below 0x200 but SectionAlignment is not the same"},
+      {0x100, 0x200, "FileAlignment is below 0x200 but SectionAlignment is not the same"},
+      {0x300, 0x1000, "FileAlignment is not a power of two"},
+      {0x200, 0x3000, "SectionAlignment is not a power of two"},
+      {0x200, 0, "SectionAlignment is not a power of two"},
+  };
+  const Bytes good = Fixture("relocs");
+  const Headers h = ReadHeaders(good);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fileAlignment) + "/" + std::to_string(c.sectionAlignment));
+    Bytes image = good;
+    Put32(&image, h.opt + 36, c.fileAlignment);
+    Put32(&image, h.opt + 32, c.sectionAlignment);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_EQ(c.refusal == nullptr, editor.Load(image, &error)) << error;
+    if (c.refusal) {
+      EXPECT_NE(std::string::npos, error.find("unusable alignments")) << error;
+      EXPECT_NE(std::string::npos, error.find(c.refusal)) << error;
+    }
+  }
+}
+
 #if defined(PE_FIXTURE_64)
 TEST_F(PeResourcesTest, ReadsTheDirectoriesOfA64BitHeaderWhereTheyStand) {
   // They stand 16 bytes later than in a 32-bit header: read at the 32-bit
