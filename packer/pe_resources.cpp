@@ -347,7 +347,6 @@ Layout ReadLayout(const Reader& in) {
   }
 
   const DataDirectory security = ReadDirectory(in, layout, kDirSecurity);
-  layout.certificateOffset = security.rva;
   layout.certificateSize = security.size;
   if (security.rva || security.size) {
     // The one directory that holds a file offset rather than an address.
@@ -847,6 +846,18 @@ bool PeResourceEditor::Remove(const ResourceKey& type, const ResourceKey& name, 
   if (languages.empty()) names.erase(names.begin() + (std::ptrdiff_t)ni);
   if (names.empty()) types_.erase(types_.begin() + (std::ptrdiff_t)ti);
   return true;
+}
+
+size_t PeResourceEditor::RemoveAllLanguages(const ResourceKey& type, const ResourceKey& name) {
+  const size_t ti = LowerBound(types_, type);
+  if (ti == types_.size() || !SameResourceKey(types_[ti].key, type)) return 0;
+  std::vector<NameNode>& names = types_[ti].names;
+  const size_t ni = LowerBound(names, name);
+  if (ni == names.size() || !SameResourceKey(names[ni].key, name)) return 0;
+  const size_t removed = names[ni].languages.size();
+  names.erase(names.begin() + (std::ptrdiff_t)ni);
+  if (names.empty()) types_.erase(types_.begin() + (std::ptrdiff_t)ti);
+  return removed;
 }
 
 bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) const {

@@ -94,6 +94,10 @@ class PeResourceEditor {
            std::vector<uint8_t> bytes, uint32_t codePage = 0);
   // Removes it (and a name or type left empty). False when it was not there.
   bool Remove(const ResourceKey& type, const ResourceKey& name, uint16_t language);
+  // Removes (type, name) in every language at once (and the type when it is
+  // left empty), in one step however many languages there are: removed one
+  // by one, 65,535 languages took seconds. The number removed.
+  size_t RemoveAllLanguages(const ResourceKey& type, const ResourceKey& name);
 
   // The image with the current resources. False, with a message, when the
   // image has no place for a new resource section or a size overflows.
@@ -147,8 +151,7 @@ class PeResourceEditor {
     int resourceSection = -1;       // section holding the resource directory
     uint32_t resourceRva = 0;
     size_t rawEnd = 0;  // end of the headers and of all section data in the file
-    uint32_t certificateOffset = 0;  // the security directory: a file offset, not an RVA
-    uint32_t certificateSize = 0;
+    uint32_t certificateSize = 0;   // of the security directory
   };
 
  private:

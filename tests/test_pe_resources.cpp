@@ -564,6 +564,39 @@ TEST_F(PeResourcesTest, RemoveDropsEmptyDirectories) {
   for (const TestResource& r : walked) EXPECT_NE("UPDATE", r.type) << "an empty type was written";
 }
 
+TEST_F(PeResourcesTest, RemoveAllLanguagesDropsANameAtOnce) {
+  PeResourceEditor editor = Load(Fixture("relocs"));
+  const size_t count = editor.List().size();
+  for (uint16_t language : {0, 1033, 1041}) editor.Set(kUpdate, 102, language, Payload(4, 1));
+  editor.Set(kUpdate, 103, 0, Payload(4, 2));
+  struct Case {
+    ResourceKey type;
+    ResourceKey name;
+    size_t removed;
+    size_t left;
+  };
+  const Case cases[] = {
+      {kUpdate, 102, 3, count + 1},
+      {kUpdate, 102, 0, count + 1},  // already gone
+      {kUpdate, 104, 0, count + 1},  // never there
+      {10, 7, 2, count - 1},         // in two languages in the image
+      {kUpdate, 103, 1, count - 2},  // the type's last resource
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type.Describe() + "/" + c.name.Describe());
+    EXPECT_EQ(c.removed, editor.RemoveAllLanguages(c.type, c.name));
+    EXPECT_TRUE(editor.Languages(c.type, c.name).empty());
+    EXPECT_EQ(c.left, editor.List().size());
+  }
+  const std::vector<TestResource> walked = WalkResources(Write(editor));
+  EXPECT_EQ(count - 2, walked.size());
+  EXPECT_NE(nullptr, FindWalked(walked, "#6", "#1", 1033));
+  for (const TestResource& r : walked) {
+    EXPECT_NE("UPDATE", r.type) << "an empty type was written";
+    EXPECT_NE("#10", r.type) << "an empty type was written";
+  }
+}
+
 TEST_F(PeResourcesTest, KeepsTheOverlayAndDropsTheSignature) {
   const Bytes base = Fixture("relocs");
   const Bytes overlay = {'O', 'V', 'E', 'R', 'L', 'A', 'Y', '!'};
