@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <set>
+#include <iterator>
+#include <map>
 #include <stdexcept>
 #include <utility>
 
@@ -127,16 +128,17 @@ DataDirectory ReadDirectory(const Reader& in, const Layout& layout, uint32_t ind
 }
 
 // The file offset of `length` bytes at `rva`, which must lie in the
-// file-backed part of one section.
-uint64_t RvaToOffset(const Layout& layout, uint64_t rva, uint64_t length, const std::string& what) {
+// file-backed part of one section. `what()` names them, for the message only.
+template <typename What>
+uint64_t RvaToOffset(const Layout& layout, uint64_t rva, uint64_t length, const What& what) {
   for (const Section& s : layout.sections) {
     if (rva < s.virtualAddress || rva - s.virtualAddress >= Extent(s)) continue;
     const uint64_t into = rva - s.virtualAddress;
     if (into > FileBacked(s) || length > FileBacked(s) - into)
-      Fail(what + " at RVA " + Hex(rva) + " runs past the file data of " + SectionName(s));
+      Fail(what() + " at RVA " + Hex(rva) + " runs past the file data of " + SectionName(s));
     return s.rawOffset + into;
   }
-  Fail(what + " at RVA " + Hex(rva) + " lies in no section");
+  Fail(what() + " at RVA " + Hex(rva) + " lies in no section");
 }
 
 // ---------------------------------------------------------------- keys
@@ -192,10 +194,6 @@ std::string Utf8(const std::u16string& text) {
   return out;
 }
 
-std::string Path(const ResourceKey& type, const ResourceKey& name, const ResourceKey& language) {
-  return "resource " + type.Describe() + "/" + name.Describe() + "/" + language.Describe();
-}
-
 // Index of the entry with `key` in a sorted node list, or where it belongs.
 template <typename Node>
 size_t LowerBound(const std::vector<Node>& nodes, const ResourceKey& key) {
@@ -229,6 +227,36 @@ void SortNodes(std::vector<Node>* nodes) {
 
 // ------------------------------------------------------------ headers
 
+// Alignments the writer pads sections to. Every section of the file is padded
+// to FileAlignment, so an absurd one turns a small base image into gigabytes.
+enum : uint32_t {
+  kSmallestFileAlignment = 512,
+  kPageSize = 0x1000,
+  // Windows places every image at a multiple of 64 KiB, the granularity at
+  // which it reserves address space, and no Windows toolchain aligns sections
+  // more coarsely than that: a larger value only pushes the sections apart.
+  kLargestSectionAlignment = 0x10000,
+};
+
+// Empty when the pair is one the loader maps and the writer may pad to; else
+// what is wrong with it.
+std::string AlignmentFault(uint32_t fileAlignment, uint32_t sectionAlignment) {
+  if (!IsPowerOfTwo(fileAlignment)) return "FileAlignment is not a power of two";
+  if (!IsPowerOfTwo(sectionAlignment)) return "SectionAlignment is not a power of two";
+  if (sectionAlignment > kLargestSectionAlignment)
+    return "SectionAlignment is above " + Hex(kLargestSectionAlignment);
+  // FileAlignment at most SectionAlignment also keeps the padding of every
+  // section of the file at 64 KiB or less.
+  if (fileAlignment > sectionAlignment) return "FileAlignment is above SectionAlignment";
+  // Below a page the image is mapped as it lies in the file, which only
+  // works when both alignments are the same.
+  if (fileAlignment < kSmallestFileAlignment &&
+      (sectionAlignment != fileAlignment || sectionAlignment >= kPageSize))
+    return "FileAlignment is below " + Hex(kSmallestFileAlignment) +
+           " but SectionAlignment is not the same value below a page";
+  return "";
+}
+
 Layout ReadLayout(const Reader& in) {
   Layout layout;
   if (!in.Has(0, 64))
@@ -256,10 +284,10 @@ Layout ReadLayout(const Reader& in) {
   layout.fileAlignment = in.U32(opt + kOptFileAlignment, "optional header");
   layout.sizeOfHeaders = in.U32(opt + kOptSizeOfHeaders, "optional header");
   layout.directoryCount = in.U32(opt + layout.directoriesAt - 4, "optional header");
-  if (!IsPowerOfTwo(layout.fileAlignment) || !IsPowerOfTwo(layout.sectionAlignment) ||
-      layout.fileAlignment > layout.sectionAlignment)
+  const std::string alignmentFault = AlignmentFault(layout.fileAlignment, layout.sectionAlignment);
+  if (!alignmentFault.empty())
     Fail("unusable alignments: FileAlignment " + Hex(layout.fileAlignment) + ", SectionAlignment " +
-         Hex(layout.sectionAlignment));
+         Hex(layout.sectionAlignment) + ": " + alignmentFault);
   if (layout.directoryCount > 16 ||
       layout.directoriesAt + 8 * (uint64_t)layout.directoryCount > optionalSize)
     Fail(std::to_string(layout.directoryCount) +
@@ -319,6 +347,7 @@ Layout ReadLayout(const Reader& in) {
   }
 
   const DataDirectory security = ReadDirectory(in, layout, kDirSecurity);
+  layout.certificateSize = security.size;
   if (security.rva || security.size) {
     // The one directory that holds a file offset rather than an address.
     if (!in.Has(security.rva, security.size) || security.rva < layout.rawEnd)
@@ -330,13 +359,47 @@ Layout ReadLayout(const Reader& in) {
 
 // ------------------------------------------------------- resource tree
 
+// A key as messages show it: a name of thousands of characters is cut, so
+// that a damaged tree cannot make a message as long as the tree itself.
+std::string Shown(const ResourceKey& key) {
+  constexpr size_t kLongestShown = 64;
+  if (!key.named() || key.name().size() <= kLongestShown) return key.Describe();
+  return "\"" + Utf8(key.name().substr(0, kLongestShown)) + "...\" (" +
+         std::to_string(key.name().size()) + " characters)";
+}
+
+// Where a table or entry stands in the tree. Only messages use it, and they
+// make its text when they need it: a tree with long names costs nothing more
+// to read while all is well.
+struct TreePlace {
+  const ResourceKey* type = nullptr;
+  const ResourceKey* name = nullptr;
+  const ResourceKey* language = nullptr;
+
+  std::string Describe() const {
+    if (!type) return "the resource root";
+    if (!name) return "resource type " + Shown(*type);
+    return "resource " + Shown(*type) + "/" + Shown(*name) +
+           (language ? "/" + Shown(*language) : std::string());
+  }
+};
+
+// Room in memory for a tree: the file's size (the resource bytes alone can
+// take that much) and this much for the bookkeeping. The byte ranges already
+// keep the tree within a small multiple of the resource section; this is the
+// bound for a large file full of tiny entries.
+constexpr uint64_t kTreeBookkeeping = 64u << 20;
+
 // Reads the three-level directory (type, name, language) rooted at the
 // resource RVA. Offsets inside the tree are relative to the root and must
-// stay inside the file data of the section that holds it; every table is
-// read at most once, which also ends any loop.
+// stay inside the file data of the section that holds it. Every directory
+// table, name string and data entry has bytes of its own: a second claim of
+// any byte is refused, which ends any loop and keeps the work and the memory
+// in proportion to the section's size however the tables point.
 class TreeReader {
  public:
-  TreeReader(const Reader& in, const Layout& layout) : in_(in), layout_(layout) {
+  TreeReader(const Reader& in, const Layout& layout)
+      : in_(in), layout_(layout), memoryLimit_(in.size() + kTreeBookkeeping) {
     const Section& s = layout.sections[(size_t)layout.resourceSection];
     const uint64_t into = layout.resourceRva - s.virtualAddress;
     if (into >= FileBacked(s))
@@ -346,25 +409,30 @@ class TreeReader {
   }
 
   void Read(DirectoryAttributes* root, std::vector<TypeNode>* types) {
-    std::vector<Entry> entries = Directory(0, root, "the resource root");
-    for (const Entry& t : entries) {
-      if (!t.subdirectory) Fail("resource type " + t.key.Describe() + " is data, not a directory");
+    std::vector<Entry> typeEntries = Directory(0, root, TreePlace{});
+    types->reserve(typeEntries.size());
+    for (Entry& t : typeEntries) {
       TypeNode type;
-      type.key = t.key;
-      std::vector<Entry> names =
-          Directory(t.target, &type.attributes, "resource type " + t.key.Describe());
-      for (const Entry& n : names) {
-        if (!n.subdirectory)
-          Fail("resource " + t.key.Describe() + "/" + n.key.Describe() +
-               " is data, not a language directory");
+      type.key = std::move(t.key);
+      TreePlace place{&type.key, nullptr, nullptr};
+      if (!t.subdirectory) Fail(place.Describe() + " is data, not a directory");
+      std::vector<Entry> nameEntries = Directory(t.target, &type.attributes, place);
+      type.names.reserve(nameEntries.size());
+      for (Entry& n : nameEntries) {
         NameNode name;
-        name.key = n.key;
-        std::vector<Entry> languages = Directory(
-            n.target, &name.attributes, "resource " + t.key.Describe() + "/" + n.key.Describe());
-        for (const Entry& l : languages) {
-          const std::string path = Path(t.key, n.key, l.key);
-          if (l.subdirectory) Fail(path + " nests a fourth directory level");
-          name.languages.push_back(ReadLeaf(l.target, l.key, path));
+        name.key = std::move(n.key);
+        place.name = &name.key;
+        place.language = nullptr;
+        if (!n.subdirectory) Fail(place.Describe() + " is data, not a language directory");
+        std::vector<Entry> languageEntries = Directory(n.target, &name.attributes, place);
+        name.languages.reserve(languageEntries.size());
+        for (Entry& l : languageEntries) {
+          Leaf leaf;
+          leaf.key = std::move(l.key);
+          place.language = &leaf.key;
+          if (l.subdirectory) Fail(place.Describe() + " nests a fourth directory level");
+          ReadLeaf(l.target, &leaf, place);
+          name.languages.push_back(std::move(leaf));
         }
         type.names.push_back(std::move(name));
       }
@@ -378,84 +446,178 @@ class TreeReader {
     bool subdirectory;
     uint32_t target;
   };
+  // A table's header and its entries are claimed apart, so that a table laid
+  // over another one is refused before its entry count is believed.
+  enum class Part : uint8_t { kTable, kEntries, kName, kDataEntry };
+  struct Claim {
+    uint64_t end;
+    Part part;
+  };
 
-  void Need(uint64_t offset, uint64_t length, const std::string& what) const {
+  // What holding one more entry costs at most, in a node of the tree and
+  // while it is read; and one more claimed range or heap block.
+  static constexpr uint64_t kEntryCost =
+      sizeof(Entry) + std::max(sizeof(TypeNode), std::max(sizeof(NameNode), sizeof(Leaf)));
+  static constexpr uint64_t kClaimCost = sizeof(std::pair<const uint64_t, Claim>) + 32;
+  static constexpr uint64_t kBlockCost = 32;
+
+  static std::string PartName(Part part, const TreePlace& place) {
+    switch (part) {
+      case Part::kTable:
+        return "the directory of " + place.Describe();
+      case Part::kEntries:
+        return "the entries of the directory of " + place.Describe();
+      case Part::kName:
+        return "a name in the directory of " + place.Describe();
+      case Part::kDataEntry:
+        return "the data entry of " + place.Describe();
+    }
+    return "";
+  }
+  static const char* PartKind(Part part) {
+    switch (part) {
+      case Part::kTable:
+        return "a directory table";
+      case Part::kEntries:
+        return "a directory's entries";
+      case Part::kName:
+        return "a name";
+      case Part::kDataEntry:
+        return "a data entry";
+    }
+    return "";
+  }
+
+  // `length` bytes at `offset` inside the section, else the message names
+  // `part` of `place`.
+  void Need(uint64_t offset, uint64_t length, Part part, const TreePlace& place) const {
     if (offset > limit_ || length > limit_ - offset)
-      Fail(what + " (offset " + Hex(offset) + ") lies outside the resource section");
+      Fail(PartName(part, place) + " (" + Hex(length) + " bytes at offset " + Hex(offset) +
+           ") lies outside the resource section (" + Hex(limit_) + " bytes from the root)");
+  }
+
+  // Marks the bytes of one table, name or data entry as read. Neighbours in
+  // an ordered map are the only ranges a new one can overlap.
+  void ClaimBytes(uint64_t offset, uint64_t length, Part part, const TreePlace& place) {
+    const uint64_t end = offset + length;
+    auto next = claims_.lower_bound(offset);
+    auto overlapped = claims_.end();
+    if (next != claims_.end() && next->first < end) overlapped = next;
+    if (next != claims_.begin() && std::prev(next)->second.end > offset)
+      overlapped = std::prev(next);
+    if (overlapped != claims_.end()) {
+      if (part == Part::kTable && overlapped->second.part == Part::kTable &&
+          overlapped->first == offset)
+        Fail(PartName(part, place) + " (offset " + Hex(offset) +
+             ") is reached a second time: the resource tree has a loop, or shares a table");
+      Fail(PartName(part, place) + " (" + Hex(length) + " bytes at offset " + Hex(offset) +
+           ") overlaps " + PartKind(overlapped->second.part) + " read before it (" +
+           Hex(overlapped->second.end - overlapped->first) + " bytes at offset " +
+           Hex(overlapped->first) + "): each table, name and data entry needs bytes of its own");
+    }
+    claims_.emplace_hint(next, offset, Claim{end, part});
+    Spend(kClaimCost, place);
+  }
+
+  void Spend(uint64_t bytes, const TreePlace& place) {
+    memory_ += bytes;
+    if (memory_ > memoryLimit_)
+      Fail("holding the resource tree would take more than " + Hex(memoryLimit_) +
+           " bytes of memory (the file's size and " + Hex(kTreeBookkeeping) + ") at " +
+           place.Describe());
   }
 
   std::vector<Entry> Directory(uint32_t offset, DirectoryAttributes* attributes,
-                               const std::string& what) {
-    if (!seen_.insert(offset).second)
-      Fail("the directory of " + what + " (offset " + Hex(offset) +
-           ") is reached a second time: the resource tree has a loop");
-    Need(offset, 16, "the directory of " + what);
+                               const TreePlace& place) {
+    Need(offset, 16, Part::kTable, place);
+    ClaimBytes(offset, 16, Part::kTable, place);
     const uint64_t at = base_ + offset;
+    static const std::string what = "resource directory";
     attributes->characteristics = in_.U32(at, what);
     attributes->timeDateStamp = in_.U32(at + 4, what);
     attributes->majorVersion = in_.U16(at + 8, what);
     attributes->minorVersion = in_.U16(at + 10, what);
     const uint32_t count = (uint32_t)in_.U16(at + 12, what) + in_.U16(at + 14, what);
-    Need(offset, 16 + 8 * (uint64_t)count, "the directory of " + what);
-    std::vector<Entry> entries;
+    const uint64_t bytes = 16 + 8 * (uint64_t)count;
+    if (bytes > limit_ - offset)
+      Fail(PartName(Part::kTable, place) + " lists " + std::to_string(count) + " entries (" +
+           Hex(bytes) + " bytes at offset " + Hex(offset) +
+           "), which lie outside the resource section (" + Hex(limit_) + " bytes from the root)");
+    if (count) ClaimBytes(offset + 16, bytes - 16, Part::kEntries, place);
+    Spend(count * kEntryCost, place);
+
+    std::vector<Entry> entries(count);
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t e = at + 16 + 8 * (uint64_t)i;
       const uint32_t nameField = in_.U32(e, what);
       const uint32_t dataField = in_.U32(e + 4, what);
-      Entry entry;
+      Entry& entry = entries[i];
       if (nameField & kHighBit) {
-        entry.key = ReadName(nameField & ~kHighBit, what);
+        entry.key = ReadName(nameField & ~kHighBit, place);
       } else {
         if (nameField > 0xFFFF)
-          Fail("an entry of " + what + " has the id " + Hex(nameField) + ", which is not 16 bits");
+          Fail("an entry of " + place.Describe() + " has the id " + Hex(nameField) +
+               ", which is not 16 bits");
         entry.key = ResourceKey((uint16_t)nameField);
       }
       entry.subdirectory = (dataField & kHighBit) != 0;
       entry.target = dataField & ~kHighBit;
-      for (const Entry& other : entries)
-        if (CompareKeys(other.key, entry.key) == 0)
-          Fail(what + " lists " + entry.key.Describe() + " twice");
-      entries.push_back(entry);
     }
+    // Sorted, a key listed twice stands beside itself.
+    std::vector<uint32_t> order(count);
+    for (uint32_t i = 0; i < count; ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&entries](uint32_t a, uint32_t b) {
+      return CompareKeys(entries[a].key, entries[b].key) < 0;
+    });
+    for (uint32_t i = 1; i < count; ++i)
+      if (CompareKeys(entries[order[i - 1]].key, entries[order[i]].key) == 0)
+        Fail(place.Describe() + " lists " + Shown(entries[order[i]].key) + " twice");
     return entries;
   }
 
-  ResourceKey ReadName(uint32_t offset, const std::string& what) const {
-    Need(offset, 2, "a name in " + what);
+  ResourceKey ReadName(uint32_t offset, const TreePlace& place) {
+    Need(offset, 2, Part::kName, place);
+    static const std::string what = "resource name";
     const uint16_t length = in_.U16(base_ + offset, what);
-    Need(offset, 2 + 2 * (uint64_t)length, "a name in " + what);
-    if (!length) Fail("an entry of " + what + " has an empty name");
-    std::u16string name;
+    Need(offset, 2 + 2 * (uint64_t)length, Part::kName, place);
+    ClaimBytes(offset, 2 + 2 * (uint64_t)length, Part::kName, place);
+    if (!length) Fail("an entry of " + place.Describe() + " has an empty name");
+    Spend(2 * (uint64_t)length + kBlockCost, place);
+    std::u16string name(length, u'\0');
     for (uint16_t i = 0; i < length; ++i)
-      name += (char16_t)in_.U16(base_ + offset + 2 + 2 * (uint64_t)i, what);
+      name[i] = (char16_t)in_.U16(base_ + offset + 2 + 2 * (uint64_t)i, what);
     return ResourceKey::Name(std::move(name));
   }
 
-  Leaf ReadLeaf(uint32_t offset, const ResourceKey& key, const std::string& path) {
-    Need(offset, 16, "the data entry of " + path);
+  // The data entry at `offset`, and the bytes it points to, into `leaf`.
+  void ReadLeaf(uint32_t offset, Leaf* leaf, const TreePlace& place) {
+    Need(offset, 16, Part::kDataEntry, place);
+    ClaimBytes(offset, 16, Part::kDataEntry, place);
     const uint64_t at = base_ + offset;
-    const uint32_t rva = in_.U32(at, path);
-    const uint32_t size = in_.U32(at + 4, path);
-    Leaf leaf;
-    leaf.key = key;
-    leaf.data.codePage = in_.U32(at + 8, path);
-    leaf.reserved = in_.U32(at + 12, path);
+    static const std::string what = "resource data entry";
+    const uint32_t rva = in_.U32(at, what);
+    const uint32_t size = in_.U32(at + 4, what);
+    leaf->data.codePage = in_.U32(at + 8, what);
+    leaf->reserved = in_.U32(at + 12, what);
     if (size) {
       total_ += size;
       if (total_ > in_.size())
-        Fail("the resource data adds up to more bytes than the file holds at " + path);
-      const uint64_t from = RvaToOffset(layout_, rva, size, "the data of " + path);
-      leaf.data.bytes.assign(in_.At(from), in_.At(from) + size);
+        Fail("the resource data adds up to more bytes than the file holds at " + place.Describe());
+      Spend(size + kBlockCost, place);
+      const uint64_t from =
+          RvaToOffset(layout_, rva, size, [&place] { return "the data of " + place.Describe(); });
+      leaf->data.bytes.assign(in_.At(from), in_.At(from) + size);
     }
-    return leaf;
   }
 
   const Reader& in_;
   const Layout& layout_;
   uint64_t base_ = 0;
   uint64_t limit_ = 0;
-  std::set<uint32_t> seen_;
-  uint64_t total_ = 0;
+  std::map<uint64_t, Claim> claims_;  // by first byte
+  uint64_t total_ = 0;                // resource bytes
+  uint64_t memory_ = 0;               // what holding the tree takes so far
+  const uint64_t memoryLimit_;
 };
 
 // ------------------------------------------------------------ writing
@@ -652,6 +814,16 @@ const ResourceData* PeResourceEditor::FindAnyLanguage(const ResourceKey& type,
   return &n->languages[0].data;
 }
 
+std::vector<ResourceKey> PeResourceEditor::Languages(const ResourceKey& type,
+                                                     const ResourceKey& name) const {
+  const TypeNode* t = FindNode(types_, type);
+  const NameNode* n = t ? FindNode(t->names, name) : nullptr;
+  std::vector<ResourceKey> out;
+  if (n)
+    for (const Leaf& l : n->languages) out.push_back(l.key);
+  return out;
+}
+
 void PeResourceEditor::Set(const ResourceKey& type, const ResourceKey& name, uint16_t language,
                            std::vector<uint8_t> bytes, uint32_t codePage) {
   Leaf* leaf = FindOrAdd(&FindOrAdd(&FindOrAdd(&types_, type)->names, name)->languages,
@@ -674,6 +846,18 @@ bool PeResourceEditor::Remove(const ResourceKey& type, const ResourceKey& name, 
   if (languages.empty()) names.erase(names.begin() + (std::ptrdiff_t)ni);
   if (names.empty()) types_.erase(types_.begin() + (std::ptrdiff_t)ti);
   return true;
+}
+
+size_t PeResourceEditor::RemoveAllLanguages(const ResourceKey& type, const ResourceKey& name) {
+  const size_t ti = LowerBound(types_, type);
+  if (ti == types_.size() || !SameResourceKey(types_[ti].key, type)) return 0;
+  std::vector<NameNode>& names = types_[ti].names;
+  const size_t ni = LowerBound(names, name);
+  if (ni == names.size() || !SameResourceKey(names[ni].key, name)) return 0;
+  const size_t removed = names[ni].languages.size();
+  names.erase(names.begin() + (std::ptrdiff_t)ni);
+  if (names.empty()) types_.erase(types_.begin() + (std::ptrdiff_t)ti);
+  return removed;
 }
 
 bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) const {
@@ -778,6 +962,10 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
       nextRaw += raw;
       if (nextVirtual > 0xFFFFFFFFu || nextRaw > 0xFFFFFFFFu) Fail("the image would exceed 4 GiB");
     }
+    if (sectionAlign < kPageSize && rsrcRaw != rsrcRva)
+      Fail("the image is mapped as it lies in the file (SectionAlignment " + Hex(sectionAlign) +
+           "), but a new resource section would lie at file offset " + Hex(rsrcRaw) +
+           " for address " + Hex(rsrcRva));
     const DataDirectory security = ReadDirectory(in, L, kDirSecurity);
     const uint64_t signatureFrom = security.size ? security.rva : image_.size();
     const uint64_t signatureTo =
@@ -843,7 +1031,7 @@ bool PeResourceEditor::Write(std::vector<uint8_t>* out, std::string* error) cons
     }
     const DataDirectory debug = ReadDirectory(in, L, kDirDebug);
     if (debug.rva && debug.size) {
-      const uint64_t from = RvaToOffset(L, debug.rva, debug.size, "the debug directory");
+      const uint64_t from = RvaToOffset(L, debug.rva, debug.size, [] { return std::string("the debug directory"); });
       uint64_t to;
       if (!mapOffset(from, &to)) Fail("the debug directory lies in the resource section");
       for (uint64_t e = 0; e + kDebugEntrySize <= debug.size; e += kDebugEntrySize) {
@@ -879,13 +1067,27 @@ uint32_t PeImageChecksum(const uint8_t* image, size_t size, size_t checksumOffse
 
 bool ReadPeResource(const std::vector<uint8_t>& image, const ResourceKey& type,
                     const ResourceKey& name, std::vector<uint8_t>* bytes, std::string* error) {
-  PeResourceEditor editor;
-  if (!editor.Load(image, error)) return false;
-  const ResourceData* data = editor.FindAnyLanguage(type, name);
-  if (!data) {
-    *error = "the image has no resource " + type.Describe() + "/" + name.Describe();
+  // The tree is read straight from the caller's bytes, and the resource
+  // moved out of it: one copy of the image and of the resource, not two.
+  try {
+    const Reader in(image);
+    const Layout layout = ReadLayout(in);
+    DirectoryAttributes root;
+    std::vector<TypeNode> types;
+    if (layout.resourceSection >= 0) TreeReader(in, layout).Read(&root, &types);
+    for (TypeNode& t : types) {
+      if (!SameResourceKey(t.key, type)) continue;
+      for (NameNode& n : t.names)
+        if (SameResourceKey(n.key, name) && !n.languages.empty()) {
+          SortNodes(&n.languages);
+          *bytes = std::move(n.languages[0].data.bytes);
+          return true;
+        }
+    }
+  } catch (const ImageError& e) {
+    *error = e.what();
     return false;
   }
-  *bytes = data->bytes;
-  return true;
+  *error = "the image has no resource " + type.Describe() + "/" + name.Describe();
+  return false;
 }

@@ -64,7 +64,11 @@ class PeResourceEditor {
  public:
   // Reads `image` and its whole resource tree. False, with a message in
   // `*error`, for anything that is not a well-formed PE32 or PE32+ image: every
-  // size, offset and count is checked against the buffer before it is used.
+  // size, offset and count is checked against the buffer before it is used,
+  // alignments must be ones a loader uses, each table, name and data entry of
+  // the tree must have bytes of its own in the resource section, and the tree
+  // may take no more memory than the file's size and 64 MiB, so that the
+  // time and memory Load takes stay in proportion to the file's size.
   bool Load(std::vector<uint8_t> image, std::string* error);
 
   // Every resource, in the order of the directory as it will be written.
@@ -76,11 +80,24 @@ class PeResourceEditor {
   const ResourceData* FindAnyLanguage(const ResourceKey& type, const ResourceKey& name,
                                       uint16_t* language = nullptr) const;
 
+  // Every language of (type, name), ascending; empty when there is none.
+  // A lookup by the system's language may pick any of them.
+  std::vector<ResourceKey> Languages(const ResourceKey& type, const ResourceKey& name) const;
+
+  // Whether the image carries a certificate table (an Authenticode
+  // signature): its security directory entry has a size. Read by Load with
+  // the same checked layout as the resources, for 32- and 64-bit headers.
+  bool HasCertificateTable() const { return layout_.certificateSize != 0; }
+
   // Adds the resource, or replaces its bytes and code page.
   void Set(const ResourceKey& type, const ResourceKey& name, uint16_t language,
            std::vector<uint8_t> bytes, uint32_t codePage = 0);
   // Removes it (and a name or type left empty). False when it was not there.
   bool Remove(const ResourceKey& type, const ResourceKey& name, uint16_t language);
+  // Removes (type, name) in every language at once (and the type when it is
+  // left empty), in one step however many languages there are: removed one
+  // by one, 65,535 languages took seconds. The number removed.
+  size_t RemoveAllLanguages(const ResourceKey& type, const ResourceKey& name);
 
   // The image with the current resources. False, with a message, when the
   // image has no place for a new resource section or a size overflows.
@@ -134,6 +151,7 @@ class PeResourceEditor {
     int resourceSection = -1;       // section holding the resource directory
     uint32_t resourceRva = 0;
     size_t rawEnd = 0;  // end of the headers and of all section data in the file
+    uint32_t certificateSize = 0;   // of the security directory
   };
 
  private:
@@ -148,7 +166,8 @@ class PeResourceEditor {
 // checksum field counted as zero, plus the file's length.
 uint32_t PeImageChecksum(const uint8_t* image, size_t size, size_t checksumOffset);
 
-// Reads one resource of an image: (type, name) in any language. False, with
-// a message, for a malformed image or a resource that is not there.
+// Reads one resource of an image: (type, name) in the language that
+// FindAnyLanguage picks. False, with a message, for an image Load refuses or
+// a resource that is not there. The image is not copied.
 bool ReadPeResource(const std::vector<uint8_t>& image, const ResourceKey& type,
                     const ResourceKey& name, std::vector<uint8_t>* bytes, std::string* error);

@@ -564,6 +564,38 @@ TEST_F(PeResourcesTest, RemoveDropsEmptyDirectories) {
   for (const TestResource& r : walked) EXPECT_NE("UPDATE", r.type) << "an empty type was written";
 }
 
+TEST_F(PeResourcesTest, RemoveAllLanguagesDropsANameAtOnce) {
+  PeResourceEditor editor = Load(Fixture("relocs"));
+  const size_t count = editor.List().size();
+  for (uint16_t language : {0, 1033, 1041}) editor.Set(kUpdate, 102, language, Payload(4, 1));
+  editor.Set(kUpdate, 103, 0, Payload(4, 2));
+  struct Case {
+    ResourceKey type;
+    ResourceKey name;
+    size_t removed;
+    size_t left;
+  };
+  const Case cases[] = {
+      {kUpdate, 102, 3, count + 1},
+      {kUpdate, 102, 0, count + 1},  // already gone
+      {10, 7, 2, count - 1},         // in two languages in the image
+      {kUpdate, 103, 1, count - 2},  // the type's last resource
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type.Describe() + "/" + c.name.Describe());
+    EXPECT_EQ(c.removed, editor.RemoveAllLanguages(c.type, c.name));
+    EXPECT_TRUE(editor.Languages(c.type, c.name).empty());
+    EXPECT_EQ(c.left, editor.List().size());
+  }
+  const std::vector<TestResource> walked = WalkResources(Write(editor));
+  EXPECT_EQ(count - 2, walked.size());
+  EXPECT_NE(nullptr, FindWalked(walked, "#6", "#1", 1033));
+  for (const TestResource& r : walked) {
+    EXPECT_NE("UPDATE", r.type) << "an empty type was written";
+    EXPECT_NE("#10", r.type) << "an empty type was written";
+  }
+}
+
 TEST_F(PeResourcesTest, KeepsTheOverlayAndDropsTheSignature) {
   const Bytes base = Fixture("relocs");
   const Bytes overlay = {'O', 'V', 'E', 'R', 'L', 'A', 'Y', '!'};
@@ -755,6 +787,41 @@ TEST_F(PeResourcesTest, RefusesMalformedImages) {
   ExpectRefusals(good, cases);
 }
 
+TEST_F(PeResourcesTest, AcceptsOnlyAlignmentsALoaderUses) {
+  // Every section is padded to FileAlignment: 1 GiB turned a small base
+  // image into a 2 GiB updater.
+  struct Case {
+    u32 fileAlignment, sectionAlignment;
+    const char* refusal;  // null: accepted
+  };
+  const Case cases[] = {
+      {0x200, 0x1000, nullptr},  // what mingw and the usual linkers write
+      {0x10000, 0x10000, nullptr},
+      {0x20, 0x20, nullptr},  // below a page, mapped as it lies in the file
+      {0x40000000, 0x40000000, "SectionAlignment is above 0x10000"},
+      {0x200, 0x20000, "SectionAlignment is above 0x10000"},
+      {0x1000, 0x200, "FileAlignment is above SectionAlignment"},
+      {0x100, 0x1000, "FileAlignment is below 0x200 but SectionAlignment is not the same"},
+      {0x300, 0x1000, "FileAlignment is not a power of two"},
+      {0x200, 0, "SectionAlignment is not a power of two"},
+  };
+  const Bytes good = Fixture("relocs");
+  const Headers h = ReadHeaders(good);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.fileAlignment) + "/" + std::to_string(c.sectionAlignment));
+    Bytes image = good;
+    Put32(&image, h.opt + 36, c.fileAlignment);
+    Put32(&image, h.opt + 32, c.sectionAlignment);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_EQ(c.refusal == nullptr, editor.Load(image, &error)) << error;
+    if (c.refusal) {
+      EXPECT_NE(std::string::npos, error.find("unusable alignments")) << error;
+      EXPECT_NE(std::string::npos, error.find(c.refusal)) << error;
+    }
+  }
+}
+
 #if defined(PE_FIXTURE_64)
 TEST_F(PeResourcesTest, ReadsTheDirectoriesOfA64BitHeaderWhereTheyStand) {
   // They stand 16 bytes later than in a 32-bit header: read at the 32-bit
@@ -827,6 +894,231 @@ TEST_F(PeResourcesTest, KeepsTheHeadersWhenNoSectionHasFileData) {
   const TestResource* update = FindWalked(walked, "UPDATE", "#102", 0);
   ASSERT_NE(nullptr, update);
   EXPECT_EQ(Payload(64, 1), update->bytes);
+}
+
+// ------------------------------------------------ hand-made resource trees
+
+// Trees no resource compiler writes, each in a 32-bit image of its own with
+// one section, .rsrc at RVA 0x1000, so they need no test image.
+constexpr u32 kTreeRva = 0x1000;
+
+Bytes ImageAround(const Bytes& tree) {
+  const u32 raw = ((u32)tree.size() + 0x1FF) & ~0x1FFu;
+  Bytes image(0x200 + raw, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  Put32(&image, 0x3C, 0x40);
+  std::memcpy(&image[0x40], "PE\0\0", 4);
+  Put32(&image, 0x44, 0x0001014C);  // i386, one section
+  Put32(&image, 0x54, 0x010200E0);  // optional header of 224 bytes; executable
+  const size_t opt = 0x58;
+  Put32(&image, opt, 0x10B);
+  Put32(&image, opt + 32, 0x1000);
+  Put32(&image, opt + 36, 0x200);
+  Put32(&image, opt + 56, kTreeRva + ((raw + 0xFFF) & ~0xFFFu));
+  Put32(&image, opt + 60, 0x200);
+  Put32(&image, opt + 92, 16);
+  Put32(&image, opt + 96 + 16, kTreeRva);
+  Put32(&image, opt + 96 + 20, (u32)tree.size());
+  const size_t section = opt + 0xE0;
+  std::memcpy(&image[section], ".rsrc", 5);
+  Put32(&image, section + 8, (u32)tree.size());
+  Put32(&image, section + 12, kTreeRva);
+  Put32(&image, section + 16, raw);
+  Put32(&image, section + 20, 0x200);
+  Put32(&image, section + 36, 0x40000040);
+  std::copy(tree.begin(), tree.end(), image.begin() + 0x200);
+  return image;
+}
+
+// A tree put together piece by piece; each piece returns its offset.
+struct Tree {
+  Bytes b;
+  size_t Add(std::initializer_list<u32> words) {
+    const size_t at = b.size();
+    for (u32 w : words) {
+      b.resize(b.size() + 4);
+      Put32(&b, b.size() - 4, w);
+    }
+    return at;
+  }
+  size_t Table(u32 ids, u32 named = 0) { return Add({0, 0, 0, named | ids << 16}); }
+  void Entry(u32 key, u32 target) { Add({key, target}); }
+  void Subdirectory(u32 key, size_t table) { Entry(key, 0x80000000u | (u32)table); }
+  size_t Words(std::initializer_list<uint16_t> words) {
+    const size_t at = b.size();
+    for (uint16_t w : words) {
+      b.push_back((uint8_t)w);
+      b.push_back((uint8_t)(w >> 8));
+    }
+    while (b.size() % 4) b.push_back(0);
+    return at;
+  }
+  void Set(size_t at, u32 value) { Put32(&b, at, value); }
+};
+
+// One type (10) with one name (1) of `languages` languages, each with a data
+// entry of its own for the same 4 bytes of data.
+Tree FlatLanguages(u32 languages) {
+  Tree t;
+  t.Table(1);
+  t.Subdirectory(10, 24);
+  t.Table(1);
+  t.Subdirectory(1, 48);
+  t.Table(languages);
+  const size_t entries = t.b.size() + 8 * (size_t)languages;
+  for (u32 i = 0; i < languages; ++i) t.Entry(i, (u32)(entries + 16 * (size_t)i));
+  const u32 data = kTreeRva + (u32)(entries + 16 * (size_t)languages);
+  for (u32 i = 0; i < languages; ++i) t.Add({data, 4, 0, 0});
+  t.Add({0x44434241});
+  return t;
+}
+
+struct TreeCase {
+  const char* what;
+  std::function<Tree()> build;
+  std::vector<const char*> message;  // every part must be in the refusal
+};
+
+void ExpectTreeRefusals(const std::vector<TreeCase>& cases) {
+  for (const TreeCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    PeResourceEditor editor;
+    std::string error;
+    EXPECT_FALSE(editor.Load(ImageAround(c.build().b), &error));
+    for (const char* part : c.message) EXPECT_NE(std::string::npos, error.find(part)) << error;
+    std::vector<uint8_t> bytes;
+    EXPECT_FALSE(ReadPeResource(ImageAround(c.build().b), 10, 1, &bytes, &error));
+  }
+}
+
+TEST(PeResourceTreeTest, EveryTableNameAndDataEntryHasBytesOfItsOwn) {
+  // Tables and names that overlap let a small file describe a huge tree:
+  // 65,535 names reading one run of entries as 512-entry tables took 85 s
+  // and 6.8 GB. A second claim of any byte is refused, naming both parts.
+  const std::vector<TreeCase> cases = {
+      {"name tables that overlap",
+       [] {
+         Tree t;
+         t.Table(1);
+         t.Subdirectory(10, 24);
+         t.Table(2);
+         t.Subdirectory(1, 56);
+         t.Subdirectory(2, 64);  // 8 bytes into the table of name 1
+         t.Table(1);
+         t.Entry(0, 80);
+         t.Add({0, 0, 0, 0});
+         return t;
+       },
+       {"the directory of resource 10/2 (0x10 bytes at offset 0x40) overlaps a directory table "
+        "read before it (0x10 bytes at offset 0x38)"}},
+      {"a table reached from two types",
+       [] {
+         Tree t;
+         t.Table(2);
+         t.Subdirectory(10, 32);
+         t.Subdirectory(11, 32);
+         t.Table(0);
+         return t;
+       },
+       {"the directory of resource type 11 (offset 0x20) is reached a second time"}},
+      {"names that overlap",
+       [] {
+         Tree t;
+         t.Table(0, 2);
+         t.Entry(0x80000000u | 48, 0x80000000u | 32);
+         t.Entry(0x80000000u | 50, 0x80000000u | 56);
+         t.Table(0);
+         t.Words({2, 1, 'X', 0});  // "\1X" at 48, and "X" at 50 within it
+         t.Table(0);
+         return t;
+       },
+       {"a name in the directory of the resource root (0x4 bytes at offset 0x32) overlaps a name "
+        "read before it (0x6 bytes at offset 0x30)"}},
+      {"a name over a table",
+       [] {
+         Tree t;
+         t.Table(0, 1);
+         t.Entry(0x80000000u | 12, 0x80000000u | 24);  // the name is the root's counts
+         t.Table(0);
+         return t;
+       },
+       {"a name in the directory of the resource root (0x4 bytes at offset 0xC) overlaps a "
+        "directory table read before it (0x10 bytes at offset 0x0)"}},
+      {"two languages with one data entry",
+       [] {
+         Tree t = FlatLanguages(2);
+         t.Set(48 + 16 + 8 + 4, (u32)(48 + 16 + 16));  // language 1 to language 0's entry
+         return t;
+       },
+       {"the data entry of resource 10/1/1 (0x10 bytes at offset 0x50) overlaps a data entry "
+        "read before it"}},
+      {"a data entry inside a table",
+       [] {
+         Tree t = FlatLanguages(1);
+         t.Set(48 + 16 + 4, 48);  // the data entry is the language table
+         return t;
+       },
+       {"the data entry of resource 10/1/0", "overlaps a directory table read before it"}},
+      {"more entries than the section holds",
+       [] {
+         Tree t = FlatLanguages(1);
+         t.Set(48 + 12, 0xFFFF0000u);  // 65,535 languages
+         return t;
+       },
+       {"the directory of resource 10/1 lists 65535 entries (0x80008 bytes at offset 0x30), "
+        "which lie outside the resource section"}},
+  };
+  ExpectTreeRefusals(cases);
+}
+
+TEST(PeResourceTreeTest, AKeyListedTwiceIsRefused) {
+  const std::vector<TreeCase> cases = {
+      {"the same type id",
+       [] {
+         Tree t;
+         t.Table(2);
+         t.Subdirectory(10, 32);
+         t.Subdirectory(10, 48);
+         t.Table(0);
+         t.Table(0);
+         return t;
+       },
+       {"the resource root lists 10 twice"}},
+      {"names that differ only in case",
+       [] {
+         Tree t;
+         t.Table(0, 2);
+         t.Entry(0x80000000u | 48, 0x80000000u | 32);
+         t.Entry(0x80000000u | 56, 0x80000000u | 64);
+         t.Table(0);
+         t.Words({3, 'a', 'B', 'c'});
+         t.Words({3, 'A', 'b', 'C'});
+         t.Table(0);
+         return t;
+       },
+       {"the resource root lists \"AbC\" twice"}},
+      {"the first and the last of 65,535 languages",
+       [] {
+         Tree t = FlatLanguages(65535);
+         t.Set(48 + 16 + 8 * 65534, 0);
+         return t;
+       },
+       {"resource 10/1 lists 0 twice"}},
+  };
+  ExpectTreeRefusals(cases);
+}
+
+TEST(PeResourceTreeTest, AFlatTableOfEveryIdIsReadWhole) {
+  // Compared each with all before it, 65,535 entries took seconds; sorted
+  // once, their neighbours are the only keys to compare.
+  PeResourceEditor editor;
+  std::string error;
+  ASSERT_TRUE(editor.Load(ImageAround(FlatLanguages(65535).b), &error)) << error;
+  const std::vector<ResourceKey> languages = editor.Languages(10, 1);
+  ASSERT_EQ(65535u, languages.size());
+  for (size_t i = 0; i < languages.size(); ++i) ASSERT_EQ(i, languages[i].id());
+  EXPECT_EQ((Bytes{'A', 'B', 'C', 'D'}), editor.Find(10, 1, 65534)->bytes);
 }
 
 TEST(PeResourceKeyTest, NamesAndIds) {

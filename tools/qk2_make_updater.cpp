@@ -140,12 +140,8 @@ int LoadBase(const std::string& path, PeResourceEditor* editor) {
   const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
   // An image that already carries a package (an updater made earlier) is a
   // fine base; its package and digest go, in whatever language they are.
-  std::vector<std::pair<ResourceKey, uint16_t>> old;
-  for (const ResourceRef& r : editor->List())
-    if (SameResourceKey(r.type, type) && (SameResourceKey(r.name, kPackageResourceId) ||
-                                          SameResourceKey(r.name, kPackageDigestResourceId)))
-      old.emplace_back(r.name, r.language.id());
-  for (const auto& resource : old) editor->Remove(type, resource.first, resource.second);
+  editor->RemoveAllLanguages(type, kPackageResourceId);
+  editor->RemoveAllLanguages(type, kPackageDigestResourceId);
   return kExitOk;
 }
 

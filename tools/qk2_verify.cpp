@@ -92,16 +92,6 @@ bool UpdaterOpens(const uint8_t* data, size_t size) {
   return opened;
 }
 
-// Whether the data directory entry of the certificate table is set.
-bool HasCertificateTable(const std::vector<uint8_t>& image) {
-  if (image.size() < 0x40) return false;
-  const uint64_t pe = GetLE32(&image[0x3C]);
-  const uint64_t entry = pe + 24 + 96 + 4 * 8;  // optional header, directory 4 (security)
-  if (pe + 24 + 96 > image.size() || entry + 8 > image.size()) return false;
-  if (GetLE32(&image[(size_t)pe + 24 + 92]) <= 4) return false;  // NumberOfRvaAndSizes
-  return GetLE32(&image[(size_t)entry + 4]) != 0;
-}
-
 }  // namespace
 
 void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
@@ -236,19 +226,29 @@ void VerifyExecutable(const std::vector<uint8_t>& image, Verification* v) {
     return;
   }
   const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
-  int languages = 0;
-  for (const ResourceRef& r : editor.List())
-    if (SameResourceKey(r.type, type) && SameResourceKey(r.name, kPackageResourceId)) ++languages;
-  uint16_t language = 0;
-  const ResourceData* package = editor.FindAnyLanguage(type, kPackageResourceId, &language);
+  // The updater finds its resources by the system's language: with two
+  // languages, verify and extract could read another package or digest than
+  // the one the updater runs with.
+  const std::pair<uint16_t, const char*> kSingleLanguage[] = {
+      {kPackageResourceId, "package"}, {kPackageDigestResourceId, "digest"}};
+  for (const auto& resource : kSingleLanguage) {
+    const std::vector<ResourceKey> languages = editor.Languages(type, resource.first);
+    if (languages.size() < 2) continue;
+    std::string listed;
+    for (const ResourceKey& language : languages)
+      listed += (listed.empty() ? "" : ", ") + language.Describe();
+    v->problems.push_back(std::string("the ") + resource.second + " resource \"UPDATE\" " +
+                          Num(resource.first) + " is there in " + Num(languages.size()) +
+                          " languages (" + listed +
+                          "); the updater picks one by the system's language, so what verify "
+                          "and extract read may not be what it runs with");
+  }
+  const ResourceData* package = editor.FindAnyLanguage(type, kPackageResourceId);
   if (!package) {
     v->problems.push_back("no package resource \"UPDATE\" 102");
     return;
   }
-  if (languages > 1)
-    v->notes.push_back("the package resource is there in " + Num(languages) +
-                       " languages; the updater reads language " + Num(language));
-  v->signature = HasCertificateTable(image);
+  v->signature = editor.HasCertificateTable();
 
   const ResourceData* digest = editor.FindAnyLanguage(type, kPackageDigestResourceId);
   if (!digest) {

@@ -65,8 +65,9 @@ struct Plain {
   void SetContent(int i, uint32_t v) { Put32(b, Record(i) + 272, v); }
 };
 
-std::string ImageWith(const std::string* package, const std::string* digest) {
-  std::string base = ReadFileOrEmpty(FixtureImage());
+std::string ImageWith(const std::string* package, const std::string* digest,
+                      const std::string& basePath = FixtureImage()) {
+  std::string base = ReadFileOrEmpty(basePath);
   PeResourceEditor editor;
   std::string error;
   EXPECT_TRUE(editor.Load(std::vector<uint8_t>(base.begin(), base.end()), &error)) << error;
@@ -76,6 +77,18 @@ std::string ImageWith(const std::string* package, const std::string* digest) {
   std::vector<uint8_t> image;
   EXPECT_TRUE(editor.Write(&image, &error)) << error;
   return std::string(image.begin(), image.end());
+}
+
+// `image` with resource "UPDATE" `id` there once more, in Japanese.
+std::string WithSecondLanguage(const std::string& image, uint16_t id, const std::string& bytes) {
+  PeResourceEditor editor;
+  std::string error;
+  EXPECT_TRUE(editor.Load(std::vector<uint8_t>(image.begin(), image.end()), &error)) << error;
+  editor.Set(ResourceKey::Name(std::string("UPDATE")), id, 1041,
+             std::vector<uint8_t>(bytes.begin(), bytes.end()));
+  std::vector<uint8_t> out;
+  EXPECT_TRUE(editor.Write(&out, &error)) << error;
+  return std::string(out.begin(), out.end());
 }
 
 std::string DigestOf(const std::string& bytes) {
@@ -240,6 +253,12 @@ TEST(Qk2Verify, RefusesUpdatersWithoutTheirPackageOrDigest) {
        "the digest resource \"UPDATE\" 103 has 31 bytes; a SHA-256 has 32"},
       {"damaged package, matching digest", ImageWith(&badPackage, &badDigest),
        "no package magic \"QK2\\0\" at the start"},
+      // The updater's lookup picks a language by the system's.
+      {"package in two languages", WithSecondLanguage(ImageWith(&package, &digest), 102, badPackage),
+       "the package resource \"UPDATE\" 102 is there in 2 languages (0, 1041); the updater "
+       "picks one by the system's language"},
+      {"digest in two languages", WithSecondLanguage(ImageWith(&package, &digest), 103, badDigest),
+       "the digest resource \"UPDATE\" 103 is there in 2 languages (0, 1041)"},
   };
   TempFolder temp;
   for (const ExeCase& c : cases) {
@@ -280,6 +299,44 @@ TEST(Qk2Verify, PassesSoundPackagesAndUpdaters) {
     EXPECT_EQ(run.code, 0) << run.Shown();
     EXPECT_NE(run.out.find(file + ": " + c.out), std::string::npos) << run.Shown();
     EXPECT_EQ(run.err, "");
+  }
+}
+
+TEST(Qk2Verify, TellsASignedUpdaterOfEitherWidth) {
+  // The directory count and the certificate table's entry stand 16 bytes
+  // later in a 64-bit header: read at the 32-bit places, a signed 64-bit
+  // updater did not look signed.
+  if (!HaveFixtureBase()) GTEST_SKIP() << "no test image (mingw-w64 tools)";
+  std::string base64 = FixtureImage();
+  base64.replace(base64.rfind("relocs"), 6, "relocs64");
+  const std::string package = TestPackage(true), digest = DigestOf(package);
+  struct Case {
+    const char* base;
+    size_t directories;  // from the optional header
+    bool sign;
+  };
+  const Case cases[] = {{"32-bit", 96, false}, {"32-bit", 96, true},
+                        {"64-bit", 112, false}, {"64-bit", 112, true}};
+  TempFolder temp;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.base) + (c.sign ? ", signed" : ""));
+    const bool wide = c.directories == 112;
+    if (wide && !FileExists(base64)) GTEST_SKIP() << "no 64-bit test image";
+    std::string image = ImageWith(&package, &digest, wide ? base64 : FixtureImage());
+    if (c.sign) {
+      const size_t certificate = Get32(image, 0x3C) + 24 + c.directories + 8 * 4;
+      Put32(&image, certificate, (uint32_t)image.size());
+      Put32(&image, certificate + 4, 16);
+      image.append(16, '\x5A');
+    }
+    const std::string file = temp / "Update.exe";
+    ASSERT_TRUE(WriteFile(file, image));
+    const ToolRun run = RunQk2({"verify", file});
+    EXPECT_EQ(run.code, 0) << run.Shown();
+    EXPECT_TRUE(HasLine(run.out, file + ": ok: updater, 3 entries, package % bytes, digest matches" +
+                                     (c.sign ? ", signed" : "")))
+        << run.Shown();
+    EXPECT_EQ(c.sign, run.out.find(", signed") != std::string::npos) << run.Shown();
   }
 }
 
