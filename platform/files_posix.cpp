@@ -15,23 +15,11 @@
 #include <unistd.h>
 
 #include "platform/posix_file.h"
+#include "platform/posix_time.h"
 
 namespace {
-const u64 kUnixEpochAsFileTime = 116444736000000000ull;
 
-FileTime FromTimespec(const struct timespec& t) {
-  return MakeFileTime(kUnixEpochAsFileTime + (u64)t.tv_sec * 10000000ull + (u64)t.tv_nsec / 100);
-}
 
-struct timespec ToTimespec(const FileTime* time) {
-  struct timespec t;
-  u64 value = FileTimeValue(time);
-  if (value < kUnixEpochAsFileTime) value = kUnixEpochAsFileTime;
-  value -= kUnixEpochAsFileTime;
-  t.tv_sec = (time_t)(value / 10000000ull);
-  t.tv_nsec = (long)(value % 10000000ull) * 100;
-  return t;
-}
 
 int IsReadOnly(const struct stat& st) { return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR); }
 
@@ -61,9 +49,9 @@ int OsSetFileAttributes(const char* path, u32 attributes) {
 int OsGetFileTime(FileHandle file, FileTime* creation, FileTime* access, FileTime* write) {
   struct stat st;
   if (Descriptor(file) < 0 || fstat(Descriptor(file), &st) != 0) return 0;
-  if (creation) *creation = FromTimespec(st.st_mtim);
-  if (access) *access = FromTimespec(st.st_atim);
-  if (write) *write = FromTimespec(st.st_mtim);
+  if (creation) *creation = FileTimeFromTimespec(st.st_mtim);
+  if (access) *access = FileTimeFromTimespec(st.st_atim);
+  if (write) *write = FileTimeFromTimespec(st.st_mtim);
   return 1;
 }
 
@@ -74,8 +62,8 @@ int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* acc
   struct timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_nsec = UTIME_OMIT;
-  if (access) times[0] = ToTimespec(access);
-  if (write) times[1] = ToTimespec(write);
+  if (access) times[0] = TimespecFromFileTime(access);
+  if (write) times[1] = TimespecFromFileTime(write);
   return futimens(Descriptor(file), times) == 0 ? 1 : 0;
 }
 

@@ -87,5 +87,5 @@ class OutputFile {
  private:
   std::string destination_;
   std::string temporary_;
-  intptr_t file_ = -1;  // descriptor, or HANDLE on Windows
+  intptr_t file_ = -1;  // the temporary file's descriptor
 };

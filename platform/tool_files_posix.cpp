@@ -12,6 +12,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/posix_time.h"
+
 namespace {
 
 bool Fail(std::string* error, const std::string& path, const std::string& what, int code) {
@@ -48,21 +50,6 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
   return true;
 }
 
-const int64_t kUnixEpochAsFileTime = 116444736000000000ll;
-
-struct timespec ToTimespec(const FileTime& time) {
-  int64_t value = (int64_t)FileTimeValue(&time) - kUnixEpochAsFileTime;
-  struct timespec t;
-  int64_t seconds = value / 10000000;
-  int64_t rest = value % 10000000;
-  if (rest < 0) {
-    rest += 10000000;
-    --seconds;
-  }
-  t.tv_sec = (time_t)seconds;
-  t.tv_nsec = (long)rest * 100;
-  return t;
-}
 
 }  // namespace
 
@@ -84,13 +71,6 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   }
   close(fd);
   return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                    std::string* error) {
-  OutputFile out;
-  return out.Open(path, error) && out.Write(bytes.data(), bytes.size(), error) &&
-         out.Commit(nullptr, false, error);
 }
 
 bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
@@ -127,9 +107,7 @@ bool SameExistingFile(const std::string& a, const std::string& b) {
 bool FileModified(const std::string& path, FileTime* time) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) return false;
-  const int64_t units =
-      ((int64_t)st.st_mtim.tv_sec + 11644473600LL) * 10000000LL + st.st_mtim.tv_nsec / 100;
-  *time = MakeFileTime(units < 0 ? 0 : (u64)units);
+  *time = FileTimeFromTimespec(st.st_mtim);
   return true;
 }
 
@@ -222,7 +200,7 @@ bool OutputFile::Commit(const FileTime* time, bool readOnly, std::string* error)
   if (fchmod(fd, readOnly ? 0444 : 0644) != 0 || fsync(fd) != 0)
     return Fail(error, destination_, "cannot write", errno);
   if (time) {
-    struct timespec times[2] = {ToTimespec(*time), ToTimespec(*time)};
+    struct timespec times[2] = {TimespecFromFileTime(time), TimespecFromFileTime(time)};
     if (futimens(fd, times) != 0) return Fail(error, destination_, "cannot set the time", errno);
   }
   file_ = -1;

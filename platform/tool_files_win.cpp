@@ -3,10 +3,18 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+// Files are opened, read and written through the C runtime: the kernel's
+// CreateFileA, ReadFile and WriteFile stay out of the tool's imports, as
+// they stay out of the updater's (the updater reaches them by names put
+// together at run time).
 
 namespace {
 
@@ -24,20 +32,25 @@ bool Fail(std::string* error, const std::string& path, const std::string& what, 
   return false;
 }
 
+bool FailErrno(std::string* error, const std::string& path, const std::string& what, int code) {
+  if (error) *error = path + ": " + what + ": " + std::strerror(code);
+  return false;
+}
+
 bool IsFolder(const std::string& path) {
   const DWORD attributes = GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-HANDLE OpenForReading(const std::string& path, std::string* error) {
+// A descriptor of an existing plain file, or -1 after a message.
+int OpenForReading(const std::string& path, std::string* error) {
   if (IsFolder(path)) {
     Fail(error, path, "cannot read", ERROR_DIRECTORY);
-    return INVALID_HANDLE_VALUE;
+    return -1;
   }
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) Fail(error, path, "cannot open", GetLastError());
-  return file;
+  const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) FailErrno(error, path, "cannot open", errno);
+  return fd;
 }
 
 // A cp932 trail byte may equal the backslash: the folder part is found by
@@ -53,29 +66,22 @@ std::string FolderPart(const std::string& path) {
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
-  HANDLE file = OpenForReading(path, error);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const int fd = OpenForReading(path, error);
+  if (fd < 0) return false;
   bytes->clear();
   uint8_t chunk[1 << 16];
   for (;;) {
-    DWORD got = 0;
-    if (!ReadFile(file, chunk, sizeof chunk, &got, nullptr)) {
-      const DWORD code = GetLastError();
-      CloseHandle(file);
-      return Fail(error, path, "cannot read", code);
+    const int got = _read(fd, chunk, sizeof chunk);
+    if (got < 0) {
+      const int code = errno;
+      _close(fd);
+      return FailErrno(error, path, "cannot read", code);
     }
     if (!got) break;
     bytes->insert(bytes->end(), chunk, chunk + got);
   }
-  CloseHandle(file);
+  _close(fd);
   return true;
-}
-
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes,
-                    std::string* error) {
-  OutputFile out;
-  return out.Open(path, error) && out.Write(bytes.data(), bytes.size(), error) &&
-         out.Commit(nullptr, false, error);
 }
 
 bool MoveOver(const std::string& from, const std::string& to, std::string* error) {
@@ -106,11 +112,10 @@ bool MakeFolders(const std::string& path, std::string* error) {
 
 namespace {
 bool Identify(const std::string& path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  const bool ok = GetFileInformationByHandle(file, info) != 0;
-  CloseHandle(file);
+  const int fd = _open(path.c_str(), _O_RDONLY | _O_BINARY);
+  if (fd < 0) return false;
+  const bool ok = GetFileInformationByHandle((HANDLE)_get_osfhandle(fd), info) != 0;
+  _close(fd);
   return ok;
 }
 }  // namespace
@@ -163,24 +168,25 @@ MappedFile::~MappedFile() {
 }
 
 bool MappedFile::Open(const std::string& path, std::string* error) {
-  HANDLE file = OpenForReading(path, error);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  const int fd = OpenForReading(path, error);
+  if (fd < 0) return false;
+  HANDLE file = (HANDLE)_get_osfhandle(fd);
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size)) {
     const DWORD code = GetLastError();
-    CloseHandle(file);
+    _close(fd);
     return Fail(error, path, "cannot read", code);
   }
   size_ = (uint64_t)size.QuadPart;
   if (size_ == 0) {
-    CloseHandle(file);
+    _close(fd);
     static const uint8_t kEmpty = 0;
     data_ = &kEmpty;
     return true;
   }
   HANDLE mapping = CreateFileMappingA(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
   const DWORD code = GetLastError();
-  CloseHandle(file);
+  _close(fd);
   if (!mapping) {
     size_ = 0;
     return Fail(error, path, "cannot map", code);
@@ -207,26 +213,24 @@ bool OutputFile::Open(const std::string& destination, std::string* error) {
   char name[MAX_PATH];
   if (!GetTempFileNameA(FolderPart(destination).c_str(), "qk2", 0, name))
     return Fail(error, destination, "cannot create a file beside it", GetLastError());
-  HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD code = GetLastError();
+  const int fd = _open(name, _O_WRONLY | _O_BINARY | _O_TRUNC);
+  if (fd < 0) {
+    const int code = errno;
     DeleteFileA(name);
-    return Fail(error, destination, "cannot create a file beside it", code);
+    return FailErrno(error, destination, "cannot create a file beside it", code);
   }
   destination_ = destination;
   temporary_ = name;
-  file_ = (intptr_t)file;
+  file_ = fd;
   return true;
 }
 
 bool OutputFile::Write(const void* bytes, size_t length, std::string* error) {
   const uint8_t* p = (const uint8_t*)bytes;
   while (length) {
-    const DWORD part = length > 0x40000000u ? 0x40000000u : (DWORD)length;
-    DWORD put = 0;
-    if (file_ == -1 || !WriteFile((HANDLE)file_, p, part, &put, nullptr) || put != part)
-      return Fail(error, destination_, "cannot write", GetLastError());
+    const unsigned part = length > 0x40000000u ? 0x40000000u : (unsigned)length;
+    if (file_ < 0 || _write((int)file_, p, part) != (int)part)
+      return FailErrno(error, destination_, "cannot write", file_ < 0 ? EBADF : errno);
     p += part;
     length -= part;
   }
@@ -234,14 +238,14 @@ bool OutputFile::Write(const void* bytes, size_t length, std::string* error) {
 }
 
 bool OutputFile::Commit(const FileTime* time, bool readOnly, std::string* error) {
-  HANDLE file = (HANDLE)file_;
-  if (file_ == -1) return Fail(error, destination_, "cannot write", ERROR_INVALID_HANDLE);
-  if (!FlushFileBuffers(file)) return Fail(error, destination_, "cannot write", GetLastError());
-  if (time && !SetFileTime(file, (const FILETIME*)time, (const FILETIME*)time,
-                           (const FILETIME*)time))
+  if (file_ < 0) return FailErrno(error, destination_, "cannot write", EBADF);
+  const int fd = (int)file_;
+  if (_commit(fd) != 0) return FailErrno(error, destination_, "cannot write", errno);
+  if (time && !SetFileTime((HANDLE)_get_osfhandle(fd), (const FILETIME*)time,
+                           (const FILETIME*)time, (const FILETIME*)time))
     return Fail(error, destination_, "cannot set the time", GetLastError());
   file_ = -1;
-  CloseHandle(file);
+  _close(fd);
   if (readOnly) SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_READONLY);
   // A read-only file in the way is replaced too: the tool writes its output.
   SetFileAttributesA(destination_.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -256,7 +260,7 @@ bool OutputFile::Commit(const FileTime* time, bool readOnly, std::string* error)
 }
 
 void OutputFile::Abandon() {
-  if (file_ != -1) CloseHandle((HANDLE)file_);
+  if (file_ >= 0) _close((int)file_);
   file_ = -1;
   if (!temporary_.empty()) {
     SetFileAttributesA(temporary_.c_str(), FILE_ATTRIBUTE_NORMAL);

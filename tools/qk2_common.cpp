@@ -216,9 +216,7 @@ int LoadPackageInput(const std::string& path, PackageInput* input) {
     return Report(kExitProblem, path + ": not a PE image: " + error);
   const ResourceKey type = ResourceKey::Name(std::string(kPackageResourceType));
   for (const uint16_t id : {uint16_t{kPackageResourceId}, uint16_t{kPackageDigestResourceId}}) {
-    int languages = 0;
-    for (const ResourceRef& r : editor.List())
-      if (SameResourceKey(r.type, type) && SameResourceKey(r.name, id)) ++languages;
+    const size_t languages = editor.Languages(type, id).size();
     if (languages > 1)
       return Report(kExitProblem, path + ": resource \"UPDATE\" " + std::to_string(id) +
                                       " is there in " + std::to_string(languages) +

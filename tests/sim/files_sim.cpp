@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim/entry_points_sim.h"
+#include "platform/posix_time.h"
 #include "sim/sim.h"
 
 namespace {
@@ -26,7 +27,6 @@ struct HostFile {
   int fd;
 };
 
-const u64 kUnixEpochAsFileTime = 116444736000000000ull;
 
 int DriveIndex(char letter) {
   if (letter >= 'a' && letter <= 'z') return letter - 'a';
@@ -34,19 +34,7 @@ int DriveIndex(char letter) {
   return -1;
 }
 
-FileTime FromTimespec(const struct timespec& t) {
-  return MakeFileTime(kUnixEpochAsFileTime + (u64)t.tv_sec * 10000000ull + (u64)t.tv_nsec / 100);
-}
 
-struct timespec ToTimespec(const FileTime* time) {
-  struct timespec t;
-  u64 value = FileTimeValue(time);
-  if (value < kUnixEpochAsFileTime) value = kUnixEpochAsFileTime;
-  value -= kUnixEpochAsFileTime;
-  t.tv_sec = (time_t)(value / 10000000ull);
-  t.tv_nsec = (long)(value % 10000000ull) * 100;
-  return t;
-}
 
 int IsReadOnly(const struct stat& st) { return !S_ISDIR(st.st_mode) && !(st.st_mode & S_IWUSR); }
 }  // namespace
@@ -110,9 +98,9 @@ int OsGetFileTime(FileHandle file, FileTime* creation, FileTime* access, FileTim
   if (file == kInvalidFile || !file) return 0;
   struct stat st;
   if (fstat(((HostFile*)file)->fd, &st) != 0) return 0;
-  if (creation) *creation = FromTimespec(st.st_mtim);
-  if (access) *access = FromTimespec(st.st_atim);
-  if (write) *write = FromTimespec(st.st_mtim);
+  if (creation) *creation = FileTimeFromTimespec(st.st_mtim);
+  if (access) *access = FileTimeFromTimespec(st.st_atim);
+  if (write) *write = FileTimeFromTimespec(st.st_mtim);
   return 1;
 }
 
@@ -123,8 +111,8 @@ int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* acc
   struct timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_nsec = UTIME_OMIT;
-  if (access) times[0] = ToTimespec(access);
-  if (write) times[1] = ToTimespec(write);
+  if (access) times[0] = TimespecFromFileTime(access);
+  if (write) times[1] = TimespecFromFileTime(write);
   return futimens(((HostFile*)file)->fd, times) == 0 ? 1 : 0;
 }
 
