@@ -40,7 +40,14 @@ bool StoreEntry(const PackInput& input, const PackOptions& options, std::vector<
     return false;
   }
   bool compressed = false;
-  if (input.compression != EntryCompression::kNever) {
+  // The encoder takes less than 2 GiB at a time; larger content is stored
+  // as it is.
+  const bool compressible = input.content.size() <= 0x7FFFFFFFull;
+  if (!compressible && input.compression == EntryCompression::kAlways) {
+    *error = input.name + ": content of 2 GiB or more cannot be compressed";
+    return false;
+  }
+  if (input.compression != EntryCompression::kNever && compressible) {
     CompressProgress onProgress;
     if (options.onEntryProgress) onProgress = [&](size_t done) { options.onEntryProgress(input, done); };
     std::vector<uint8_t> stream =

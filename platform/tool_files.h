@@ -60,7 +60,7 @@ class MappedFile {
  private:
   const uint8_t* data_ = nullptr;
   uint64_t size_ = 0;
-  void* handle_ = nullptr;  // the mapping object on Windows
+  [[maybe_unused]] void* handle_ = nullptr;  // the mapping object on Windows
 };
 
 // A file being written: its bytes go to a temporary file in the folder of

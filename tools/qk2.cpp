@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -479,7 +481,8 @@ const Command* FindCommand(const std::string& name) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+int Run(int argc, char** argv) {
 #if defined(_WIN32)
   // Line ends as written, the same on every system.
   _setmode(_fileno(stdout), _O_BINARY);
@@ -507,4 +510,17 @@ int main(int argc, char** argv) {
       return kExitOk;
     }
   return command->run(args);
+}
+}  // namespace
+
+// Whatever a command meets, qk2 ends with a message and an exit code of its
+// own, never an abort.
+int main(int argc, char** argv) {
+  try {
+    return Run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    return Report(kExitProblem, "not enough memory for this input");
+  } catch (const std::exception& e) {
+    return Report(kExitProblem, std::string("cannot go on: ") + e.what());
+  }
 }

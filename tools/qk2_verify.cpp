@@ -200,13 +200,14 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
   for (size_t k = 1; k < keys.size(); ++k) {
     if (keys[k].first != keys[k - 1].first) continue;
     const uint32_t first = keys[k - 1].second, second = keys[k].second;
-    const PackageEntry* a = (const PackageEntry*)&directory[(size_t)first * kPackageEntrySize];
-    const PackageEntry* b = (const PackageEntry*)&directory[(size_t)second * kPackageEntrySize];
-    problem("entry " + Num(second) + " '" + ShownName(b->name) + "': " +
-            (OsCompareNoCase(a->name, b->name) == 0
+    PackageEntry a, b;
+    std::memcpy(&a, &directory[(size_t)first * kPackageEntrySize], sizeof a);
+    std::memcpy(&b, &directory[(size_t)second * kPackageEntrySize], sizeof b);
+    problem("entry " + Num(second) + " '" + ShownName(b.name) + "': " +
+            (OsCompareNoCase(a.name, b.name) == 0
                  ? "the same name as entry " + Num(first) +
                        " (names are looked up without regard to case; only the first is found)"
-                 : "the same file as entry " + Num(first) + " '" + ShownName(a->name) +
+                 : "the same file as entry " + Num(first) + " '" + ShownName(a.name) +
                        "' on Windows, which drops trailing dots and blanks"));
   }
   if (walked && offset != directoryOffset)
