@@ -52,15 +52,9 @@ const char kUsage[] =
     "  qk2 pack [options] OUT.pkg FILE...\n"
     "                                  build a bare package from files\n"
     "  qk2 help [COMMAND]              this text, or a command's (or COMMAND --help)\n"
+    "  qk2 --version, -V               the version of qk2 and of the updater it makes\n"
     "FILE is a package file or an executable that carries a package as resource\n"
-    "\"UPDATE\" 102. Entry names are at most 259 bytes in cp932.\n"
-    "Exit codes:\n"
-    "  0  success\n"
-    "  1  a problem with the input: the update folder does not pass its check,\n"
-    "     a package or updater is damaged, the base image is no updater\n"
-    "  2  wrong usage\n"
-    "  3  a file could not be read or written\n"
-    "  4  signing failed: osslsigncode is missing or did not sign\n";
+    "\"UPDATE\" 102. Entry names are at most 259 bytes in cp932.\n";
 
 const char kPackUsage[] =
     "usage: qk2 pack [options] OUT.pkg FILE...\n"
@@ -103,8 +97,13 @@ const char kVerifyUsage[] =
     "FILE: problem on stderr; exit code 1 when there is any.\n";
 
 int Usage(const std::string& message, const char* usage = kUsage) {
-  std::fprintf(stderr, "qk2: %s\n%s", message.c_str(), usage);
-  return kExitUsage;
+  return UsageError(message, usage);
+}
+
+// A command's whole help: its usage, its options, the exit codes.
+void PrintHelp(const char* usage) {
+  std::fputs(usage, stdout);
+  std::fputs(kExitCodesHelp, stdout);
 }
 
 // Checks an entry name given in the terminal's encoding and returns it in
@@ -492,21 +491,26 @@ int Run(int argc, char** argv) {
   if (args.empty()) return Usage("no command");
   const std::string name = args[0];
   args.erase(args.begin());
+  if (name == "--version" || name == "-V") {
+    std::printf("%s\n", VersionText().c_str());
+    return kExitOk;
+  }
   if (IsHelp(name) || name == "help") {
     if (args.empty()) {
-      std::fputs(kUsage, stdout);
+      PrintHelp(kUsage);
       return kExitOk;
     }
     const Command* command = FindCommand(args[0]);
-    if (!command) return Usage("no command " + args[0]);
-    std::fputs(command->usage, stdout);
+    if (!command) return Usage("unknown command " + args[0]);
+    PrintHelp(command->usage);
     return kExitOk;
   }
   const Command* command = FindCommand(name);
-  if (!command) return Usage("unknown command " + name);
+  if (!command) return Usage(name.size() > 1 && name[0] == '-' ? "unknown option " + name
+                                                               : "unknown command " + name);
   for (const std::string& arg : args)
     if (IsHelp(arg)) {
-      std::fputs(command->usage, stdout);
+      PrintHelp(command->usage);
       return kExitOk;
     }
   return command->run(args);

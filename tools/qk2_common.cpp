@@ -7,6 +7,7 @@
 #include "package/sha256.h"
 #include "packer/encoding.h"
 #include "packer/pe_resources.h"
+#include "resources/resource_ids.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -19,6 +20,29 @@ int Report(int code, const std::string& message) {
   std::fprintf(stderr, "qk2: %s\n", message.c_str());
   return code;
 }
+
+const char kExitCodesHelp[] =
+    "Exit codes:\n"
+    "  0  success\n"
+    "  1  a problem with the input: the update folder does not pass its check,\n"
+    "     a package or updater is damaged, the base image is no updater\n"
+    "  2  wrong usage\n"
+    "  3  a file could not be read or written\n"
+    "  4  signing failed: osslsigncode is missing or did not sign\n";
+
+int UsageError(const std::string& message, const char* usage) {
+  const char* end = std::strchr(usage, '\n');
+  const std::string first(usage, end ? (size_t)(end - usage) : std::strlen(usage));
+  // "usage: qk2 list ..." names the command whose help to point at.
+  std::string command = first.substr(first.rfind("qk2 ", 10) + 4);
+  command = command.substr(0, command.find(' '));
+  const std::string help = command == "COMMAND" ? "qk2 --help" : "qk2 " + command + " --help";
+  std::fprintf(stderr, "qk2: %s\n%s\n(%s lists every option)\n", message.c_str(), first.c_str(),
+               help.c_str());
+  return kExitUsage;
+}
+
+std::string VersionText() { return std::string("qk2 ") + UPDATER_VERSION_TEXT; }
 
 // ---- text
 

@@ -21,6 +21,13 @@ enum ExitCode {
 
 // Prints "qk2: message" on stderr and returns `code`.
 int Report(int code, const std::string& message);
+// A usage error, worded the same for every command: "qk2: message", then
+// the first line of `usage` and where the whole help is. Returns kExitUsage.
+int UsageError(const std::string& message, const char* usage);
+// The exit codes, as every command's --help ends.
+extern const char kExitCodesHelp[];
+// "qk2 1.0.0.0", the version of the tool and of the updater it makes.
+std::string VersionText();
 
 // Entry names are cp932 inside a package. On Linux the command line and the
 // terminal speak UTF-8 and names are converted on the way in and out; on

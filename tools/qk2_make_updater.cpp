@@ -1,9 +1,11 @@
 #include "tools/qk2_make_updater.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "package/format.h"
+#include "package/package.h"
 #include "package/sha256.h"
 #include "packer/pe_resources.h"
 #include "packer/update_ini_check.h"
@@ -21,6 +23,8 @@ const char kMakeUpdaterUsage[] =
     "  -o, --output NAME.exe  the updater to write (an existing one is replaced)\n"
     "  --base Updater.exe     the base image; by default Updater.exe beside qk2\n"
     "  -1                     compress fast instead of best\n"
+    "  -q, --quiet            print errors only: no notes, no progress, no summary\n"
+    "  -v, --verbose          print each entry as it is packed: sizes and how stored\n"
     "  --progress             show the progress bar even when stderr is no terminal\n"
     "  --sign                 sign NAME.exe with Authenticode (osslsigncode), last\n"
     "  --cert FILE            with --sign: the certificate (PEM or DER)\n"
@@ -43,6 +47,8 @@ struct MakeOptions {
   std::string base;
   bool fast = false;
   bool progress = false;
+  bool quiet = false;
+  bool verbose = false;
   bool sign = false;
   std::string cert;
   std::string key;
@@ -52,8 +58,7 @@ struct MakeOptions {
 };
 
 int Usage(const std::string& message) {
-  std::fprintf(stderr, "qk2: make-updater: %s\n%s", message.c_str(), kMakeUpdaterUsage);
-  return kExitUsage;
+  return UsageError("make-updater: " + message, kMakeUpdaterUsage);
 }
 
 int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
@@ -78,6 +83,10 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
       o->fast = true;
     } else if (arg == "--progress") {
       o->progress = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      o->quiet = true;
+    } else if (arg == "-v" || arg == "--verbose") {
+      o->verbose = true;
     } else if (arg == "--sign") {
       o->sign = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
@@ -92,6 +101,7 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
   if (o->sign && (o->cert.empty() || o->key.empty())) return Usage("--sign needs --cert and --key");
   if (!o->sign && (!o->cert.empty() || !o->key.empty() || o->hasPass || !o->timestamp.empty()))
     return Usage("--cert, --key, --pass and --timestamp belong to --sign");
+  if (o->quiet && (o->verbose || o->progress)) return Usage("-q cannot go with -v or --progress");
   return kExitOk;
 }
 
@@ -224,9 +234,46 @@ int CheckWritten(const std::string& path, bool signedImage) {
   return v.ok() ? kExitOk : kExitProblem;
 }
 
+std::string Mib(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.2f MiB", (double)bytes / (1024.0 * 1024.0));
+  return text;
+}
+
+// The closing summary: what went in, what the package holds, how long it
+// took; with `verbose`, every entry first.
+void PrintSummary(const std::vector<uint8_t>& packageBytes, uint64_t inputBytes,
+                  std::chrono::steady_clock::time_point start, bool verbose) {
+  Package package = {};
+  package.source = packageBytes.data();
+  package.size = (u32)packageBytes.size();
+  if (!OpenPackage(&package)) return;
+  size_t compressed = 0;
+  for (u32 i = 0; i < package.image->header.entryCount; ++i) {
+    const PackageEntry& e = package.image->entries[i];
+    const bool isCompressed = (e.flags & kEntryFlagCompressed) != 0;
+    compressed += isCompressed;
+    if (verbose)
+      std::printf("  %s: %u bytes, %s%s: %u bytes in the package\n", ShownName(e.name).c_str(),
+                  (unsigned)e.contentSize, isCompressed ? "compressed" : "as it is",
+                  e.scrambled == kEntryScrambled ? ", scrambled" : "", (unsigned)e.storedSize);
+  }
+  const size_t entries = package.image->header.entryCount;
+  ReleasePackage(&package);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("in %llu bytes (%s), package %zu bytes (%s, %.1f%%); %zu entries: %zu compressed, "
+              "%zu stored; %.2f s\n",
+              (unsigned long long)inputBytes, Mib(inputBytes).c_str(), packageBytes.size(),
+              Mib(packageBytes.size()).c_str(),
+              inputBytes ? 100.0 * (double)packageBytes.size() / (double)inputBytes : 100.0,
+              entries, compressed, entries - compressed, seconds);
+}
+
 }  // namespace
 
 int CommandMakeUpdater(const std::vector<std::string>& args) {
+  const auto start = std::chrono::steady_clock::now();
   MakeOptions o;
   if (const int code = ParseOptions(args, &o)) return code;
 
@@ -238,7 +285,7 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
     return Report(kExitProblem, "make-updater: " + std::to_string(check.problems.size()) +
                                     (check.problems.size() == 1 ? " problem" : " problems") +
                                     " in " + o.folder + "; no updater was written");
-  NoteUnnamedFiles(o.folder, check);
+  if (!o.quiet) NoteUnnamedFiles(o.folder, check);
 
   if (const int code = FindBase(&o)) return code;
   if (const int code = RefuseOutputOverInput(o, check)) return code;
@@ -261,7 +308,8 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   PackOptions options;
   options.effort = o.fast ? CompressEffort::kFast : CompressEffort::kBest;
   PackProgress progress(inputs.size(), totalBytes,
-                        o.progress || (StderrIsTerminal() && PackingTakesAWhile(totalBytes)));
+                        o.progress || (!o.quiet && !o.verbose && StderrIsTerminal() &&
+                                       PackingTakesAWhile(totalBytes)));
   std::vector<uint8_t> package;
   std::string error;
   const size_t entryCount = inputs.size();
@@ -300,8 +348,10 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
     RemoveFileQuietly(finished);
     return Report(kExitIo, error);
   }
+  if (o.quiet) return kExitOk;
   std::printf("%s: %zu entries, package %zu bytes, SHA-256 %s%s (base %s)\n", o.output.c_str(),
               entryCount, package.size(), Hex(digest, kSha256Size).c_str(),
               o.sign ? ", signed" : "", o.base.c_str());
+  PrintSummary(package, totalBytes, start, o.verbose);
   return kExitOk;
 }

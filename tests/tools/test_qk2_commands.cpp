@@ -30,13 +30,16 @@ TEST(Qk2Commands, HelpForEveryCommand) {
     EXPECT_EQ(run.code, 0) << c.args[0] << "\n" << run.Shown();
     EXPECT_EQ(run.out.substr(0, c.start.size()), c.start) << run.Shown();
     EXPECT_EQ(run.err, "");
+    // Every help ends with the exit codes.
+    for (const char* line :
+         {"  0  success\n", "  2  wrong usage\n", "  3  a file could not be read or written\n",
+          "  4  signing failed: osslsigncode is missing or did not sign\n"})
+      EXPECT_NE(run.out.find(line), std::string::npos) << c.args[0] << ": " << line;
   }
-  // The exit codes are listed where the help says them.
-  const std::string help = RunQk2({"--help"}).out;
-  for (const char* line :
-       {"  0  success\n", "  2  wrong usage\n", "  3  a file could not be read or written\n",
-        "  4  signing failed: osslsigncode is missing or did not sign\n"})
-    EXPECT_NE(help.find(line), std::string::npos) << line;
+  const ToolRun version = RunQk2({"-V"});
+  EXPECT_EQ(version.code, 0);
+  EXPECT_EQ(version.out, RunQk2({"--version"}).out);
+  EXPECT_EQ(version.out.rfind("qk2 1.", 0), 0u) << version.out;
 }
 
 TEST(Qk2Commands, ExitCodes) {
@@ -49,9 +52,17 @@ TEST(Qk2Commands, ExitCodes) {
   };
   const ExitCase cases[] = {
       {{}, 2, "qk2: no command\n"},
-      {{"frobnicate"}, 2, "qk2: unknown command frobnicate\n"},
+      // One wording, and the usage line rather than the whole help.
+      {{"frobnicate"},
+       2,
+       "qk2: unknown command frobnicate\nusage: qk2 COMMAND [ARGUMENTS]\n(qk2 --help lists every "
+       "option)\n"},
+      {{"--frobnicate"}, 2, "qk2: unknown option --frobnicate\n"},
       {{"list"}, 2, "qk2: list: give one package or updater\n"},
-      {{"list", "--xml", temp / "junk.pkg"}, 2, "qk2: list: unknown option --xml\n"},
+      {{"list", "--xml", temp / "junk.pkg"},
+       2,
+       "qk2: list: unknown option --xml\nusage: qk2 list [--json] [--no-verify] FILE\n(qk2 list "
+       "--help lists every option)\n"},
       {{"verify", temp / "a", temp / "b"}, 2, "qk2: verify: give one package or updater\n"},
       // The path, then the system's own reason.
       {{"list", temp / "missing.pkg"}, 3, "qk2: " + (temp / "missing.pkg") + ": cannot open: "},

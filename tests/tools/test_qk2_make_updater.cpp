@@ -314,6 +314,16 @@ TEST_F(MakeUpdater, WritesTheBaseWithThePackageAndItsDigest) {
   EXPECT_NE(run.out.find("5 entries, package " + std::to_string(package.size()) + " bytes"),
             std::string::npos)
       << run.out;
+  // The closing summary, each entry with -v, and nothing but errors with -q.
+  EXPECT_NE(run.out.find("package " + std::to_string(package.size()) + " bytes ("), std::string::npos)
+      << run.out;
+  EXPECT_NE(run.out.find("; 5 entries: "), std::string::npos) << run.out;
+  const ToolRun verbose = Make(exe, {"-v"});
+  EXPECT_NE(verbose.out.find("  GAME.DAT: 20000 bytes, compressed, scrambled: "), std::string::npos)
+      << verbose.out;
+  const ToolRun quiet = Make(exe, {"-q"});
+  EXPECT_EQ(quiet.code, 0);
+  EXPECT_EQ(quiet.out + quiet.err, "");
 
   // Both resources language neutral, and everything of the base still there.
   std::string image = ReadFileOrEmpty(exe), baseImage = ReadFileOrEmpty(base_);
