@@ -27,6 +27,10 @@ struct UpdateDescription {
 };
 extern struct UpdateDescription UpdateDescription;
 
+// The keys of section "SETUP" of UPDATE.INI without which the updater stops
+// at start-up, in the order it reads them.
+extern const char* const kRequiredSetupKeys[4];
+
 // The registry values of the installed game.
 struct InstallRecord {
   char InstPath[kPathSize];

@@ -80,10 +80,10 @@ int ReadRequiredKeys() {
   const struct {
     const char* key;
     char* field;
-  } kRequired[] = {{"CompanyName", SetupDescription.CompanyName},
-                   {"GameTitle", SetupDescription.GameTitle},
-                   {"GameClass", SetupDescription.GameClass},
-                   {"GameDir", SetupDescription.GameDir}};
+  } kRequired[] = {{kRequiredSetupKeys[0], SetupDescription.CompanyName},
+                   {kRequiredSetupKeys[1], SetupDescription.GameTitle},
+                   {kRequiredSetupKeys[2], SetupDescription.GameClass},
+                   {kRequiredSetupKeys[3], SetupDescription.GameDir}};
   ReportMissingKeys = 1;
   for (const auto& required : kRequired)
     if (!ReadUpdateKey(kSetupSection, required.key, required.field, kPathSize)) return 0;

@@ -67,28 +67,13 @@ i32 KindOfToken(const char* token) {
   return KindPlain;
 }
 
-// Splits one update line and appends it to the plan when it is meant for
-// the installed mode. The slots are empty where the list ran out.
+// Appends one update line to the plan when it is meant for the installed
+// mode.
 void AddUpdateLine(const char* line) {
-  char tokens[kTokenSlots][kPathSize];
-  memset(tokens, 0, sizeof tokens);
-  const char* cursor = line;
-  for (int i = 0; i < kTokenSlots && NextListToken(tokens[i], &cursor); ++i) {
-  }
-  const char* kindToken = tokens[0];
-  const char* nameToken = tokens[1];
-  int applies = 1;
-  if (IsDigit(tokens[0][0]) && tokens[0][1] == '\0') {
-    applies = AppliesToMode(CharValue(tokens[0][0]));
-    kindToken = tokens[1];
-    nameToken = tokens[2];
-  }
-  if (!applies) return;
-  struct UpdateItem* item = &UpdatePlan.updateItems[UpdatePlan.updateCount++];
-  item->kind = KindOfToken(kindToken);
-  const char* path = item->kind == KindPlain ? kindToken : nameToken;
-  memcpy(item->relativePath, path, sizeof item->relativePath);
-  item->fileNameOffset = FileNameOffset(item->relativePath);
+  struct UpdateLine parsed;
+  ParseUpdateLine(line, &parsed);
+  if (parsed.hasMode && !AppliesToMode(parsed.mode)) return;
+  UpdatePlan.updateItems[UpdatePlan.updateCount++] = parsed.item;
 }
 
 // The update lines, UpdateFile00 upwards to the first absent one.
@@ -114,24 +99,14 @@ int RefuseDiskPrefix(const char* key, const char* line) {
   return 0;
 }
 
-// Takes one copy line apart and appends it when it is meant for the
-// installed mode. 0 after the error box for a refused disk prefix.
+// Appends one copy line when it is meant for the installed mode. 0 after
+// the error box for a refused disk prefix.
 int AddCopyLine(const char* key, const char* line) {
-  const char* rest = line;
-  if (line[0] && line[1] == ',') {
-    if (!AppliesToMode(CharValue(line[0]))) return 1;
-    rest = line + 2;
-  }
-  i32 disk = 0;
-  if (rest[0] && rest[1] == ':') {
-    disk = CharValue(rest[0]);
-    if (disk < 1 || disk > 9) return RefuseDiskPrefix(key, line);
-    rest += 2;
-  }
-  struct CopyItem* item = &UpdatePlan.copyItems[UpdatePlan.copyCount++];
-  item->diskNumber = disk;
-  size_t length = strlen(rest);  // rest lies inside a kPathSize value
-  memcpy(item->sourcePath, rest, length + 1);
+  struct CopyLine parsed;
+  ParseCopyLine(line, &parsed);
+  if (parsed.hasMode && !AppliesToMode(parsed.mode)) return 1;
+  if (parsed.diskRefused) return RefuseDiskPrefix(key, line);
+  UpdatePlan.copyItems[UpdatePlan.copyCount++] = parsed.item;
   return 1;
 }
 
@@ -181,6 +156,58 @@ void ShowBusy(WindowHandle dialog) {
   OsSetCursor(kCursorWait);
 }
 }  // namespace
+
+/*! ParseUpdateLine() :
+ *  Splits an UpdateFile value into at most three list tokens (the rest is
+ *  ignored; slots stay empty where the list ran out). A first token of one
+ *  digit is the mode; the next token is the kind when it is one of the
+ *  letters d, u, o (any case), and the path follows it; otherwise the kind
+ *  is KindPlain and that token itself is the path. The entry name starts
+ *  after the path's last one-byte backslash. */
+void ParseUpdateLine(const char* line, struct UpdateLine* out) {
+  char tokens[kTokenSlots][kPathSize];
+  memset(tokens, 0, sizeof tokens);
+  memset(out, 0, sizeof *out);
+  const char* cursor = line;
+  for (int i = 0; i < kTokenSlots && NextListToken(tokens[i], &cursor); ++i) {
+  }
+  const char* kindToken = tokens[0];
+  const char* nameToken = tokens[1];
+  if (IsDigit(tokens[0][0]) && tokens[0][1] == '\0') {
+    out->hasMode = 1;
+    out->mode = CharValue(tokens[0][0]);
+    kindToken = tokens[1];
+    nameToken = tokens[2];
+  }
+  struct UpdateItem* item = &out->item;
+  item->kind = KindOfToken(kindToken);
+  const char* path = item->kind == KindPlain ? kindToken : nameToken;
+  memcpy(item->relativePath, path, sizeof item->relativePath);
+  item->fileNameOffset = FileNameOffset(item->relativePath);
+}
+
+/*! ParseCopyLine() :
+ *  A copy line is no list: a byte followed by a comma at its start is the
+ *  mode, then a byte followed by a colon is the disk (1 to 9, else the line
+ *  is refused), and the whole rest, commas and blanks included, is the
+ *  path. */
+void ParseCopyLine(const char* line, struct CopyLine* out) {
+  memset(out, 0, sizeof *out);
+  const char* rest = line;
+  if (line[0] && line[1] == ',') {
+    out->hasMode = 1;
+    out->mode = CharValue(line[0]);
+    rest = line + 2;
+  }
+  if (rest[0] && rest[1] == ':') {
+    out->item.diskNumber = CharValue(rest[0]);
+    out->diskRefused = out->item.diskNumber < 1 || out->item.diskNumber > 9;
+    rest += 2;
+  }
+  const size_t length = strnlen(rest, kPathSize - 1);
+  memcpy(out->item.sourcePath, rest, length);
+  out->item.sourcePath[length] = 0;
+}
 
 /*! ReadUpdatePlan() :
  *  Empties UpdatePlan and fills it from section "UPDATE" of UpdateIniPath:

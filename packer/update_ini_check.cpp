@@ -2,19 +2,20 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 
+#include "flow/update_plan.h"
 #include "packer/encoding.h"
+#include "platform/ini.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
 #include <windows.h>
-#else
-#include <filesystem>
 #endif
 
 namespace {
@@ -24,7 +25,6 @@ constexpr size_t kMaxName = 259;         // paths, tokens, copy lines, agreement
 constexpr size_t kMaxUpdateLine = 1023;  // an UpdateFile value
 constexpr int kLastLineNumber = 15;
 
-const char* const kRequiredSetupKeys[] = {"CompanyName", "GameTitle", "GameClass", "GameDir"};
 const char* const kAgreementKeys[] = {"AgreementText", "AgreementTitle"};
 
 // ------------------------------------------------------------ cp932 text
@@ -225,50 +225,13 @@ IniFile ParseIni(const std::string& bytes) {
 
 // ------------------------------------------------------ the line syntax
 
-bool IsListBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsListEnd(char c) { return c == ',' || c == '\n' || c == '\r' || c == '\0'; }
-
-// Up to `most` items of a comma-separated list: blanks before an item are
-// skipped, an empty item ends the list, and an item whose second byte is a
-// colon loses its first two bytes (a disk prefix).
-std::vector<std::string> ListTokens(const std::string& text, size_t most) {
-  std::vector<std::string> tokens;
-  size_t at = 0;
-  auto end = [&text](size_t i) { return i >= text.size() || IsListEnd(text[i]); };
-  while (tokens.size() < most) {
-    while (at < text.size() && IsListBlank(text[at])) ++at;
-    if (end(at)) break;
-    if (at + 1 < text.size() && text[at + 1] == ':') at += 2;
-    const size_t from = at;
-    while (!end(at)) ++at;
-    tokens.push_back(text.substr(from, at - from));
-    if (at < text.size()) ++at;
-  }
-  return tokens;
-}
-
-// The path that an UpdateFile line places: after an optional one-digit mode
-// prefix, an optional kind letter (d, u or o) and then the path, or the
-// path alone.
-std::string UpdateLinePath(const std::string& value) {
-  std::vector<std::string> t = ListTokens(value, 3);
-  t.resize(3);
-  size_t kind = 0;
-  if (t[0].size() == 1 && t[0][0] >= '0' && t[0][0] <= '9') kind = 1;
-  const std::string& letter = t[kind];
-  if (letter.size() == 1 &&
-      (FoldAscii(letter[0]) == 'D' || FoldAscii(letter[0]) == 'U' || FoldAscii(letter[0]) == 'O'))
-    return t[kind + 1];
-  return letter;
-}
-
-// The package entry name: the path after its last backslash; a backslash
-// that is the trail byte of a double-byte character separates nothing.
-std::string FileNamePart(const std::string& path) {
-  size_t start = 0;
-  for (size_t i = 0; i < path.size(); i += CharLength(path, i))
-    if (path[i] == '\\') start = i + 1;
-  return path.substr(start);
+// The length of the list token of `value` that starts with `token` (the
+// plan reader's copy of it, perhaps cut), up to its terminator.
+size_t WrittenTokenLength(const std::string& value, const std::string& token) {
+  const size_t at = token.empty() ? std::string::npos : value.find(token);
+  if (at == std::string::npos) return token.size();
+  const size_t end = value.find_first_of(",\r\n", at);
+  return (end == std::string::npos ? value.size() : end) - at;
 }
 
 bool HasPathCharacter(const std::string& name) {
@@ -389,6 +352,8 @@ class Checker {
     if (FindFile(files_, "UPDATE.INI", &ini) != Lookup::kFound)
       return Report(0, "no UPDATE.INI in the update folder");
     iniPath_ = ini.path;
+    std::error_code noPath;
+    absoluteIni_ = std::filesystem::absolute(ini.path, noPath).string();
     std::ifstream in(ini.path, std::ios::binary);
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (!in.good() && !in.eof()) return Report(0, "cannot read the file");
@@ -550,89 +515,114 @@ class Checker {
     return read;
   }
 
+  // The lines the updater reads, as it reads them: its INI reader takes each
+  // value from UpdateFile00 (or CopyFile00) up to the first one missing or
+  // empty, and its plan reader takes the value apart. The line of each key
+  // is the first that sets it in `section`.
+  std::vector<LineAccount> ReadAccounts(const IniSection* section, const std::string& prefix) {
+    const bool copy = prefix == "CopyFile";
+    std::vector<LineAccount> accounts;
+    for (int n = 0; n <= kLastLineNumber; ++n) {
+      LineAccount a;
+      a.key = prefix + TwoDigits(n);
+      a.copy = copy;
+      char value[kTextSize];
+      if (!OsReadIniString("UPDATE", a.key.c_str(), "", value, copy ? (u32)kPathSize : (u32)kTextSize,
+                           absoluteIni_.c_str()))
+        break;
+      const IniKey* k = section ? section->Find(a.key) : nullptr;
+      a.line = k ? k->line : 0;
+      if (copy) {
+        CopyLine parsed;
+        ParseCopyLine(value, &parsed);
+        a.mode = parsed.hasMode ? parsed.mode : -1;
+        a.disk = parsed.item.diskNumber;
+        a.refused = parsed.diskRefused != 0;
+        a.path = parsed.item.sourcePath;
+      } else {
+        UpdateLine parsed;
+        ParseUpdateLine(value, &parsed);
+        a.mode = parsed.hasMode ? parsed.mode : -1;
+        a.kind = parsed.item.kind;
+        a.dataRoot = parsed.item.kind == KindData;
+        a.path = parsed.item.relativePath;
+        a.entry = a.path.substr((size_t)parsed.item.fileNameOffset);
+      }
+      accounts.push_back(a);
+    }
+    return accounts;
+  }
+
   void CheckUpdate() {
     const IniSection* update = ini_.Find("UPDATE");
-    std::vector<const IniKey*> updateLines, copyLines;
     if (update) {
       CheckRepeats(*update);
-      updateLines = ReadLines(*update, "UpdateFile");
-      copyLines = ReadLines(*update, "CopyFile");
+      // What the numbering keeps the updater from reading.
+      ReadLines(*update, "UpdateFile");
+      ReadLines(*update, "CopyFile");
     }
+    const std::vector<LineAccount> updateLines = ReadAccounts(update, "UpdateFile");
+    const std::vector<LineAccount> copyLines = ReadAccounts(update, "CopyFile");
+    result_->lines = updateLines;
+    result_->lines.insert(result_->lines.end(), copyLines.begin(), copyLines.end());
     if (updateLines.empty() && copyLines.empty())
       Report(update ? update->line : 0,
              "neither UpdateFile00 nor CopyFile00 is set; the updater stops with \"No "
              "'UpdateFileXX' and 'CopyFileXX'\"");
 
-    std::map<std::string, const IniKey*> named;  // folded entry name -> first line naming it
-    for (size_t n = 0; n < updateLines.size(); ++n) {
-      const IniKey& k = *updateLines[n];
-      const std::string key = "UpdateFile" + TwoDigits((int)n);
-      std::string value = k.value;
-      if (value.size() > kMaxUpdateLine) {
-        Report(k.line, key + " is " + std::to_string(value.size()) +
+    std::map<std::string, const LineAccount*> named;  // folded entry name -> first line naming it
+    for (const LineAccount& a : updateLines) {
+      const IniKey* k = update ? update->Find(a.key) : nullptr;
+      if (k && k->value.size() > kMaxUpdateLine)
+        Report(a.line, a.key + " is " + std::to_string(k->value.size()) +
                            " bytes long; the updater reads only the first 1023");
-        value.resize(kMaxUpdateLine);
-      }
-      if (IsBadLine(k.line)) continue;
-      const std::string path = UpdateLinePath(value);
-      const std::string name = FileNamePart(path);
-      if (path.empty()) {
-        Report(k.line, key + " names no file");
+      if (IsBadLine(a.line)) continue;
+      if (a.path.empty()) {
+        Report(a.line, a.key + " names no file");
         continue;
       }
-      if (path.size() > kMaxName) {
-        Report(k.line, key + ": the path is " + std::to_string(path.size()) +
+      // The plan reader's token slots cut a path at 259 bytes; the text as
+      // written tells how long it really is.
+      const size_t written = WrittenTokenLength(k ? k->value : a.path, a.path);
+      if (written > kMaxName) {
+        Report(a.line, a.key + ": the path is " + std::to_string(written) +
                            " bytes long; at most 259 bytes fit");
         continue;
       }
-      if (name.empty()) {
-        Report(k.line, key + ": " + Quoted(path) + " ends in a backslash and names no file");
+      if (a.entry.empty()) {
+        Report(a.line, a.key + ": " + Quoted(a.path) + " ends in a backslash and names no file");
         continue;
       }
-      auto first = named.emplace(FoldKey(name), &k);
+      auto first = named.emplace(FoldKey(a.entry), &a);
       if (!first.second) {
-        const IniKey& earlier = *first.first->second;
-        Report(k.line, key + " names the entry " + Quoted(name) + " again (" +
-                           CanonicalKey(updateLines, earlier) + " on line " +
-                           std::to_string(earlier.line) +
+        const LineAccount& earlier = *first.first->second;
+        Report(a.line, a.key + " names the entry " + Quoted(a.entry) + " again (" + earlier.key +
+                           " on line " + std::to_string(earlier.line) +
                            " names it first); the package holds one entry of a name, so both "
                            "lines place the same file");
         continue;
       }
       FolderFile file;
-      if (Find(name, k.line, key, &file)) Add(PlannedEntry{name, file.path, key, true});
+      if (Find(a.entry, a.line, a.key, &file)) Add(PlannedEntry{a.entry, file.path, a.key, true});
     }
 
-    for (size_t n = 0; n < copyLines.size(); ++n) {
-      const IniKey& k = *copyLines[n];
-      const std::string key = "CopyFile" + TwoDigits((int)n);
-      std::string value = k.value;
-      if (value.size() > kMaxName) {
-        Report(k.line, key + " is " + std::to_string(value.size()) +
+    for (const LineAccount& a : copyLines) {
+      const IniKey* k = update ? update->Find(a.key) : nullptr;
+      if (k && k->value.size() > kMaxName)
+        Report(a.line, a.key + " is " + std::to_string(k->value.size()) +
                            " bytes long; the updater reads only the first 259");
-        value.resize(kMaxName);
-      }
-      const std::string rest = value.size() >= 2 && value[1] == ',' ? value.substr(2) : value;
-      if (rest.size() >= 2 && rest[1] == ':') {
-        const int disk = (signed char)rest[0] - '0';
-        if (disk < 1 || disk > 9)
-          Report(k.line, key + ": the disk prefix '" + Display(rest.substr(0, 2)) +
-                             "' reads as disk " + std::to_string(disk) +
-                             "; disks are numbered 1 to 9");
-      }
+      if (a.refused)
+        Report(a.line, a.key + ": the disk prefix '" + Display(std::string(1, (char)(a.disk + '0'))) +
+                           ":' reads as disk " + std::to_string(a.disk) +
+                           "; disks are numbered 1 to 9");
     }
-  }
-
-  static std::string CanonicalKey(const std::vector<const IniKey*>& lines, const IniKey& key) {
-    for (size_t n = 0; n < lines.size(); ++n)
-      if (lines[n] == &key) return "UpdateFile" + TwoDigits((int)n);
-    return key.name;
   }
 
   std::string folder_;
   UpdateFolderCheck* result_;
   std::vector<FolderFile> files_;
   std::string iniPath_;
+  std::string absoluteIni_;  // for the system's INI reader, which wants a whole path
   IniFile ini_;
   std::vector<int> badLines_;
   bool byteOrderMark_ = false;

@@ -23,6 +23,21 @@ struct PlannedEntry {
   bool scramble = true;
 };
 
+// What the updater makes of one UpdateFile or CopyFile line that it reads:
+// its own INI reader gives the value, its own plan reader takes it apart.
+struct LineAccount {
+  std::string key;   // "UpdateFile03", "CopyFile00"
+  int line = 0;      // the line of UPDATE.INI that sets it (0 when not found there)
+  bool copy = false; // a CopyFile line
+  int mode = -1;     // -1: for every installation; else the InstMode it is for
+  int kind = 0;      // an UpdateFile line's ItemKind
+  bool dataRoot = false;  // placed below the data folder (kind d)
+  std::string path;  // below the destination (UpdateFile) or the disk (CopyFile), cp932
+  std::string entry; // the package entry an UpdateFile line places
+  int disk = 0;      // a CopyFile line's disk, 0 for none
+  bool refused = false;  // a CopyFile line the updater refuses (disk not 1 to 9)
+};
+
 struct UpdateFolderCheck {
   std::vector<IniProblem> problems;
   // UPDATE.INI first, then each file that an UpdateFile line names in line
@@ -30,6 +45,8 @@ struct UpdateFolderCheck {
   // name already listed can only clear its scramble flag). Listed even when
   // there are problems, without the files that are missing.
   std::vector<PlannedEntry> entries;
+  // Every line the updater reads, UpdateFile lines first, in its order.
+  std::vector<LineAccount> lines;
   bool ok() const { return problems.empty(); }
 };
 
