@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -10,6 +11,7 @@
 #include "flow/update_plan.h"
 #include "packer/encoding.h"
 #include "platform/ini.h"
+#include "settings/settings.h"
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -369,13 +371,226 @@ class Checker {
     CheckSetup();
     CheckUpdate();
     for (const PlannedEntry& e : agreements_) Add(e);
+    WarnUnknown();
+    WarnDiskSpace(ini_.Find("UPDATE"));
+    WarnDataFolder(ini_.Find("SETUP"));
+    WarnLines(ini_.Find("UPDATE"), result_->lines);
+    WarnUnnamedFiles();
+    std::stable_sort(result_->warnings.begin(), result_->warnings.end(),
+                     [](const IniProblem& a, const IniProblem& b) { return a.line < b.line; });
     std::stable_sort(result_->problems.begin(), result_->problems.end(),
                      [](const IniProblem& a, const IniProblem& b) { return a.line < b.line; });
   }
 
  private:
   void Report(int line, const std::string& message) {
-    result_->problems.push_back(IniProblem{iniPath_, line, message});
+    result_->problems.push_back(IniProblem{iniPath_, line, message, "error", 0});
+  }
+
+  void Warn(int line, const char* code, const std::string& message, int column = 0) {
+    result_->warnings.push_back(IniProblem{iniPath_, line, message, code, column});
+  }
+
+  // ---- warnings: what the updater reads otherwise than it was meant
+
+  // Keys and sections the updater does not know, with the nearest it does
+  // when a slip of a letter or two explains the difference.
+  void WarnUnknown() {
+    static const char* const kSections[] = {"SETUP", "UPDATE"};
+    static const char* const kSetupKeys[] = {
+        "CompanyName", "GameTitle",   "GameClass",     "GameDir",
+        "GameTitleA",  "UpdaterVersion", "UpdaterTitle", "DataFolder",
+        "UpdateMessage", "ModeTextUpdateOrInstall", "AgreementText", "AgreementTitle"};
+    static const char* const kUpdateKeys[] = {"RequiredDiskSpace", "OverwriteOnly"};
+    for (const IniSection& section : ini_.sections) {
+      if (section.line == 0) {
+        for (const IniKey& k : section.keys)
+          Warn(k.line, "key-outside-section",
+               k.name + " stands before any section; the updater never reads it");
+        continue;
+      }
+      const bool setup = SameNoCase(section.name, "SETUP");
+      const bool update = SameNoCase(section.name, "UPDATE");
+      if (!setup && !update) {
+        Warn(section.line, "unknown-section",
+             "[" + Display(section.name) + "] is no section the updater reads" +
+                 Suggest(section.name, std::vector<std::string>(std::begin(kSections),
+                                                                std::end(kSections)),
+                         "[", "]"));
+        continue;
+      }
+      std::vector<std::string> known;
+      if (setup) known.assign(std::begin(kSetupKeys), std::end(kSetupKeys));
+      else known.assign(std::begin(kUpdateKeys), std::end(kUpdateKeys));
+      for (const IniKey& k : section.keys) {
+        if (k.name.empty() || k.name[0] == ';' || IsKnown(k.name, known, update)) continue;
+        std::vector<std::string> near = known;
+        // A misspelt line key keeps its number: UpdateFiel02 is UpdateFile02.
+        const size_t digits = k.name.find_first_of("0123456789");
+        if (update && digits != std::string::npos)
+          for (const char* prefix : {"UpdateFile", "CopyFile"})
+            near.push_back(prefix + k.name.substr(digits));
+        Warn(k.line, "unknown-key",
+             Display(k.name) + " is no key of [" + Display(section.name) +
+                 "] the updater reads" + Suggest(k.name, near, "", ""));
+      }
+    }
+  }
+
+  static bool IsKnown(const std::string& key, const std::vector<std::string>& known, bool update) {
+    for (const std::string& k : known)
+      if (SameNoCase(k, key)) return true;
+    if (!update) return false;
+    for (const std::string prefix : {"UpdateFile", "CopyFile"})
+      if (key.size() > prefix.size() && SameNoCase(key.substr(0, prefix.size()), prefix) &&
+          key.find_first_not_of("0123456789", prefix.size()) == std::string::npos)
+        return true;
+    return false;
+  }
+
+  // "; did you mean X?" for the known name nearest to `name` (at most two
+  // letters apart, ignoring case), else nothing.
+  static std::string Suggest(const std::string& name, const std::vector<std::string>& known,
+                             const std::string& open, const std::string& close) {
+    size_t best = 3;
+    std::string found;
+    for (const std::string& k : known) {
+      const size_t d = Distance(FoldKey(name), FoldKey(k));
+      if (d < best) {
+        best = d;
+        found = k;
+      }
+    }
+    return found.empty() ? "" : "; did you mean " + open + found + close + "?";
+  }
+
+  // Edits (insert, delete, replace, swap of neighbours) from `a` to `b`.
+  static size_t Distance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+    for (size_t i = 1; i <= a.size(); ++i)
+      for (size_t j = 1; j <= b.size(); ++j) {
+        d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1,
+                            d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
+        if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1])
+          d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    return d[a.size()][b.size()];
+  }
+
+  // RequiredDiskSpace as the updater converts it: leading digits only,
+  // clamped to the 32-bit range.
+  void WarnDiskSpace(const IniSection* update) {
+    const IniKey* k = update ? update->FindSet("RequiredDiskSpace") : nullptr;
+    if (!k) return;
+    const std::string& v = k->value;
+    const i32 read = TextToInt32(v.c_str());
+    const bool plain = v.find_first_not_of("0123456789") == std::string::npos;
+    if (!plain)
+      Warn(k->line, "disk-space-not-a-number",
+           "RequiredDiskSpace '" + Display(v) + "' is not a plain number of bytes; the updater "
+           "reads it as " + std::to_string(read) +
+               (v.find_first_of("KkMmGgBb") != std::string::npos ? " (no unit is understood)"
+                                                                  : ""));
+    else if (v.size() > 10 || std::stoull(v) > 2147483647ull)
+      Warn(k->line, "disk-space-too-large",
+           "RequiredDiskSpace " + v + " is above 2147483647; the updater reads it as " +
+               std::to_string(read));
+  }
+
+  // A path that leaves the folder it is below: a ".." component, a drive,
+  // a UNC or root path.
+  static bool LeavesFolder(const std::string& path) {
+    if (path.size() >= 2 && path[1] == ':') return true;
+    if (!path.empty() && (path[0] == '\\' || path[0] == '/')) return true;
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); i += i < path.size() ? CharLength(path, i) : 1) {
+      if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+      if (path.compare(start, i - start, "..") == 0 && i - start == 2) return true;
+      start = i + 1;
+    }
+    return false;
+  }
+
+  void WarnLines(const IniSection* update, const std::vector<LineAccount>& lines) {
+    std::map<std::string, const LineAccount*> sources;
+    for (const LineAccount& a : lines) {
+      const IniKey* k = update ? update->Find(a.key) : nullptr;
+      const std::string written = k ? k->value : "";
+      if (!a.copy) {
+        const std::vector<std::string> tokens = WrittenTokens(written);
+        if (!tokens.empty() && tokens[0].size() >= 2 &&
+            tokens[0].find_first_not_of("0123456789") == std::string::npos)
+          Warn(a.line, "mode-two-digits",
+               a.key + ": '" + tokens[0] + "' is no mode (a mode is one digit); the updater "
+               "takes it as the file name and places the line in every mode");
+        for (const std::string& t : tokens)
+          if (!t.empty() && (t.back() == ' ' || t.back() == '\t')) {
+            Warn(a.line, "blank-before-comma",
+                 a.key + ": '" + Display(t) + "' ends in a blank before its comma; the blank "
+                 "is part of what the updater reads" +
+                     (t.size() == 2 && std::strchr("dDuUoO", t[0]) ? " (no kind letter)" : ""));
+            break;
+          }
+      } else {
+        const std::string rest = written.size() >= 2 && written[1] == ',' ? written.substr(2)
+                                                                         : written;
+        const size_t colon = rest.find(':');
+        if (colon >= 2 && colon != std::string::npos &&
+            rest.find_first_not_of("0123456789") == colon)
+          Warn(a.line, "disk-two-digits",
+               a.key + ": '" + rest.substr(0, colon + 1) + "' is no disk prefix (a disk is one "
+               "digit); the updater takes it as part of the path");
+        auto first = sources.emplace(FoldKey(a.path), &a);
+        if (!first.second)
+          Warn(a.line, "copy-twice",
+               a.key + " copies '" + Display(a.path) + "' again (" + first.first->second->key +
+                   " on line " + std::to_string(first.first->second->line) + " copies it first)");
+      }
+      if (a.path.find('/') != std::string::npos)
+        Warn(a.line, "forward-slash",
+             a.key + ": '/' separates no folders for the updater; write '\\'");
+      if (LeavesFolder(a.path))
+        Warn(a.line, "leaves-folder",
+             a.key + ": '" + Display(a.path) + "' leaves the " +
+                 (a.copy ? "disk's root and the installation folder"
+                         : a.dataRoot ? "data folder" : "installation folder"));
+    }
+  }
+
+  // The list tokens of an UpdateFile value as written (blanks before each
+  // skipped, as the updater skips them).
+  static std::vector<std::string> WrittenTokens(const std::string& value) {
+    std::vector<std::string> tokens;
+    size_t at = 0;
+    while (tokens.size() < 3) {
+      while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
+      if (at >= value.size() || value[at] == ',') break;
+      const size_t end = value.find(',', at);
+      tokens.push_back(value.substr(at, end == std::string::npos ? std::string::npos : end - at));
+      if (end == std::string::npos) break;
+      at = end + 1;
+    }
+    return tokens;
+  }
+
+  void WarnDataFolder(const IniSection* setup) {
+    const IniKey* k = setup ? setup->FindSet("DataFolder") : nullptr;
+    if (k && LeavesFolder(k->value))
+      Warn(k->line, "leaves-folder",
+           "DataFolder '" + Display(k->value) +
+               "' leaves the installation and data folders it is joined below");
+  }
+
+  void WarnUnnamedFiles() {
+    for (const FolderFile& f : files_) {
+      bool packed = false;
+      for (const PlannedEntry& e : result_->entries) packed = packed || e.path == f.path;
+      if (!packed)
+        Warn(0, "file-not-named",
+             f.name + " is in the update folder, but UPDATE.INI names it nowhere; it is left out");
+    }
   }
 
   // Adds an entry, or merges it with the one of the same name.
@@ -637,7 +852,8 @@ UpdateFolderCheck CheckUpdateFolder(const std::string& folder) {
   return result;
 }
 
-std::string FormatIniProblem(const IniProblem& problem) {
-  if (problem.line <= 0) return problem.file + ": " + problem.message;
-  return problem.file + ":" + std::to_string(problem.line) + ": " + problem.message;
+std::string FormatIniProblem(const IniProblem& problem, bool warning) {
+  const std::string message = (warning ? "warning: " : "") + problem.message;
+  if (problem.line <= 0) return problem.file + ": " + message;
+  return problem.file + ":" + std::to_string(problem.line) + ": " + message;
 }

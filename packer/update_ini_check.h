@@ -11,6 +11,8 @@ struct IniProblem {
   std::string file;  // the INI file's path, as the folder was given
   int line;          // 1-based; 0 when the problem belongs to no one line
   std::string message;
+  std::string code;  // what kind of problem, for tools: "unknown-key", ...
+  int column = 0;    // 1-based; 0 when it concerns the whole line
 };
 
 // One package entry and the file it is made from.
@@ -39,7 +41,11 @@ struct LineAccount {
 };
 
 struct UpdateFolderCheck {
-  std::vector<IniProblem> problems;
+  std::vector<IniProblem> problems;  // errors: no updater is made
+  // Lines the updater reads otherwise than they were most likely meant, or
+  // reads not at all: keys and sections it does not know, values it takes
+  // differently, paths that leave the installation, files no line names.
+  std::vector<IniProblem> warnings;
   // UPDATE.INI first, then each file that an UpdateFile line names in line
   // order, then the agreement files; each name once (a later mention of a
   // name already listed can only clear its scramble flag). Listed even when
@@ -54,5 +60,6 @@ struct UpdateFolderCheck {
 // Linux, the ANSI code page on Windows) and its UPDATE.INI.
 UpdateFolderCheck CheckUpdateFolder(const std::string& folder);
 
-// "UPDATE.INI:12: message", or "UPDATE.INI: message" for line 0.
-std::string FormatIniProblem(const IniProblem& problem);
+// "UPDATE.INI:12: message", or "UPDATE.INI: message" for line 0; a warning
+// reads "UPDATE.INI:12: warning: message".
+std::string FormatIniProblem(const IniProblem& problem, bool warning = false);

@@ -298,4 +298,60 @@ TEST(UpdateIniCheckTest, ACleanFolderGivesTheEntryList) {
   }
 }
 
+// Every warning, with the line it points at; a clean text gives none.
+TEST(UpdateIniCheckTest, WarnsOfWhatTheUpdaterReadsOtherwise) {
+  const struct {
+    const char* what;
+    std::string setup, update;  // lines added to [SETUP] (line 6 on) and after [UPDATE]
+    int line;                   // of the warning
+    std::string message;        // its start
+  } cases[] = {
+      {"misspelt key", "UpdaterVerison=1.0\r\n", "UpdateFile00=A.DAT\r\n", 6,
+       "UpdaterVerison is no key of [SETUP] the updater reads; did you mean UpdaterVersion?"},
+      {"misspelt line key", "", "UpdateFile00=A.DAT\r\nUpdateFiel01=B.DAT\r\n", 8,
+       "UpdateFiel01 is no key of [UPDATE] the updater reads; did you mean UpdateFile01?"},
+      {"misspelt section", "", "UpdateFile00=A.DAT\r\n[UPDATES]\r\n", 8,
+       "[UPDATES] is no section the updater reads; did you mean [UPDATE]?"},
+      {"disk space with a unit", "", "RequiredDiskSpace=64KB\r\nUpdateFile00=A.DAT\r\n", 7,
+       "RequiredDiskSpace '64KB' is not a plain number of bytes; the updater reads it as 64"},
+      {"disk space too large", "", "RequiredDiskSpace=3000000000\r\nUpdateFile00=A.DAT\r\n", 7,
+       "RequiredDiskSpace 3000000000 is above 2147483647; the updater reads it as 2147483647"},
+      {"disk prefix of two digits", "", "UpdateFile00=A.DAT\r\nCopyFile00=10:X\r\n", 8,
+       "CopyFile00: '10:' is no disk prefix"},
+      {"blank before the comma", "", "UpdateFile00=A.DAT\r\nUpdateFile01=u ,B.DAT\r\n", 8,
+       "UpdateFile01: 'u ' ends in a blank before its comma"},
+      {"mode of two digits", "", "UpdateFile00=A.DAT\r\nUpdateFile01=12,u,B.DAT\r\n", 8,
+       "UpdateFile01: '12' is no mode"},
+      {"forward slash", "", "UpdateFile00=A.DAT\r\nCopyFile00=MOVIE/OP.MPG\r\n", 8,
+       "CopyFile00: '/' separates no folders"},
+      {"path out of the folder", "", "UpdateFile00=A.DAT\r\nUpdateFile01=d,..\\B.DAT\r\n", 8,
+       "UpdateFile01: '..\\B.DAT' leaves the data folder"},
+      {"drive path", "", "UpdateFile00=A.DAT\r\nCopyFile00=C:\\X\r\n", 8, "CopyFile00: "},
+      {"DataFolder out of the folders", "DataFolder=\\\\server\\share\r\n",
+       "UpdateFile00=A.DAT\r\n", 6, "DataFolder '\\\\server\\share' leaves"},
+      {"source copied twice", "", "UpdateFile00=A.DAT\r\nCopyFile00=X\r\nCopyFile01=x\r\n", 9,
+       "CopyFile01 copies 'x' again (CopyFile00 on line 8 copies it first)"},
+      {"file no line names", "", "UpdateFile00=A.DAT\r\n", 0,
+       "B.DAT is in the update folder, but UPDATE.INI names it nowhere"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    UpdateFolder folder;
+    // LF line ends are read as the updater reads them: no warning of their own.
+    folder.Write("UPDATE.INI", "[SETUP]\nCompanyName=S\r\nGameTitle=T\r\nGameClass=C\r\n" +
+                                   std::string("GameDir=D\r\n") + c.setup + "[UPDATE]\r\n" +
+                                   c.update);
+    folder.Write("A.DAT", "a");
+    folder.Write("B.DAT", "b");
+    folder.Write("u ", "u");
+    const UpdateFolderCheck check = CheckUpdateFolder(folder.path());
+    bool found = false;
+    for (const IniProblem& w : check.warnings)
+      found = found || (w.line == c.line && w.message.compare(0, c.message.size(), c.message) == 0);
+    std::string all;
+    for (const IniProblem& w : check.warnings) all += FormatIniProblem(w, true) + "\n";
+    EXPECT_TRUE(found) << all;
+  }
+}
+
 }  // namespace

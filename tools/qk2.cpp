@@ -44,6 +44,8 @@ const char kUsage[] =
     "  qk2 make-updater UPDATE_FOLDER -o NAME.exe [--base Updater.exe] [-1]\n"
     "                   [--sign --cert C --key K [--pass P]]\n"
     "                                  check an update folder, write the updater\n"
+    "  qk2 check UPDATE_FOLDER [--werror] [--json]\n"
+    "                                  check an update folder, write nothing\n"
     "  qk2 verify FILE                 check a package or an updater thoroughly\n"
     "  qk2 list [--json] [--no-verify] FILE\n"
     "                                  show the entries of a package or an updater\n"
@@ -173,24 +175,6 @@ std::string FlagText(const PackageEntry& record) {
   std::string text = (record.flags & kEntryFlagCompressed) ? "compressed" : "stored";
   if (record.scrambled == kEntryScrambled) text += ",scrambled";
   return text;
-}
-
-std::string JsonString(const std::string& utf8) {
-  std::string out = "\"";
-  for (char c : utf8) {
-    const unsigned char u = (unsigned char)c;
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (u < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 const char* JsonBool(bool value) { return value ? "true" : "false"; }
@@ -464,6 +448,7 @@ struct Command {
 
 const Command kCommands[] = {
     {"make-updater", CommandMakeUpdater, kMakeUpdaterUsage},
+    {"check", CommandCheck, kCheckUsage},
     {"verify", CommandVerify, kVerifyUsage},
     {"list", CommandList, kListUsage},
     {"extract", CommandExtract, kExtractUsage},

@@ -97,6 +97,14 @@ std::string Cp932ToUtf8(const std::string& cp932) {
 }
 #endif
 
+std::string TerminalToUtf8(const std::string& text) {
+#if defined(_WIN32)
+  return Cp932ToUtf8(text);
+#else
+  return text;
+#endif
+}
+
 std::string ShownName(const std::string& cp932) {
 #if defined(_WIN32)
   const std::string text = cp932;
@@ -158,6 +166,24 @@ std::string WindowsFileKey(const std::string& cp932) {
   }
   key.resize(kept);
   return key;
+}
+
+std::string JsonString(const std::string& utf8) {
+  std::string out = "\"";
+  for (char c : utf8) {
+    const unsigned char u = (unsigned char)c;
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (u < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
 }
 
 // ---- files

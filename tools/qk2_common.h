@@ -42,6 +42,11 @@ std::string Cp932ToUtf8(const std::string& cp932);
 // nor change what the terminal does.
 std::string ShownName(const std::string& cp932);
 
+// Text in the terminal's encoding (messages, paths) as UTF-8, for JSON.
+std::string TerminalToUtf8(const std::string& text);
+// `utf8` as a JSON string, quotes included, control characters escaped.
+std::string JsonString(const std::string& utf8);
+
 // Whether an entry name can be a file in the folder it is extracted to, on
 // every system: not empty, not "." or "..", no folder separator or drive
 // colon (looked at by cp932 characters, so a trail byte 0x5C separates

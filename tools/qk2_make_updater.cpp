@@ -23,7 +23,8 @@ const char kMakeUpdaterUsage[] =
     "  -o, --output NAME.exe  the updater to write (an existing one is replaced)\n"
     "  --base Updater.exe     the base image; by default Updater.exe beside qk2\n"
     "  -1                     compress fast instead of best\n"
-    "  -q, --quiet            print errors only: no notes, no progress, no summary\n"
+    "  --werror               warnings of the folder check count as errors\n"
+    "  -q, --quiet            print errors only: no warnings, no progress, no summary\n"
     "  -v, --verbose          print each entry as it is packed: sizes and how stored\n"
     "  --progress             show the progress bar even when stderr is no terminal\n"
     "  --sign                 sign NAME.exe with Authenticode (osslsigncode), last\n"
@@ -33,8 +34,23 @@ const char kMakeUpdaterUsage[] =
     "  --timestamp URL        with --sign: have the signature time-stamped by this\n"
     "                         RFC 3161 server, so that it stays valid after the\n"
     "                         certificate expires\n"
-    "Every problem of the folder is printed as FILE:LINE: message, and then no\n"
-    "updater is written.\n";
+    "The folder is checked first, as qk2 check checks it: every error is printed as\n"
+    "FILE:LINE: message, and then no updater is written; warnings are printed as\n"
+    "FILE:LINE: warning: message when the updater is written (qk2 check shows\n"
+    "them always).\n";
+
+const char kCheckUsage[] =
+    "usage: qk2 check UPDATE_FOLDER [--werror] [--json] [-q]\n"
+    "Checks UPDATE_FOLDER and its UPDATE.INI as make-updater does, and writes\n"
+    "nothing. UPDATE.INI is read with the updater's own INI reader and plan\n"
+    "reader. Errors (the updater would fail, or the folder lacks a file) are\n"
+    "printed as FILE:LINE: message; warnings (keys and sections the updater does\n"
+    "not know, values it reads otherwise than written, paths that leave the\n"
+    "installation, files no line names) as FILE:LINE: warning: message.\n"
+    "  --werror  warnings count as errors\n"
+    "  --json    print every diagnostic as a JSON object (file, line, column,\n"
+    "            severity, code, message) in one array on stdout\n"
+    "  -q        print errors only\n";
 
 namespace {
 
@@ -49,6 +65,7 @@ struct MakeOptions {
   bool progress = false;
   bool quiet = false;
   bool verbose = false;
+  bool werror = false;
   bool sign = false;
   std::string cert;
   std::string key;
@@ -83,6 +100,8 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
       o->fast = true;
     } else if (arg == "--progress") {
       o->progress = true;
+    } else if (arg == "--werror") {
+      o->werror = true;
     } else if (arg == "-q" || arg == "--quiet") {
       o->quiet = true;
     } else if (arg == "-v" || arg == "--verbose") {
@@ -155,20 +174,34 @@ int LoadBase(const std::string& path, PeResourceEditor* editor) {
   return kExitOk;
 }
 
-// Files of the folder that no line names: most likely a line that was
-// forgotten, so the publisher hears of it.
-void NoteUnnamedFiles(const std::string& folder, const UpdateFolderCheck& check) {
-  std::vector<std::string> names;
-  if (!FolderFileNames(folder, &names)) return;
-  for (const std::string& name : names) {
-    bool packed = false;
-    for (const PlannedEntry& entry : check.entries) packed = packed || BaseName(entry.path) == name;
-    if (!packed)
-      std::fprintf(stderr,
-                   "qk2: note: %s is in the update folder, but UPDATE.INI names it nowhere; "
-                   "it is left out\n",
-                   name.c_str());
+// The check's diagnostics on stderr, errors first, each as FILE:LINE:
+// message (warnings marked so, and counted as errors with `werror`); with
+// `json`, one JSON array of them on stdout instead. Returns how many fail.
+size_t PrintFolderCheck(const UpdateFolderCheck& check, bool json, bool werror, bool quiet) {
+  struct Shown {
+    const IniProblem* problem;
+    bool warning;
+  };
+  std::vector<Shown> all;
+  for (const IniProblem& p : check.problems) all.push_back({&p, false});
+  for (const IniProblem& p : check.warnings) all.push_back({&p, !werror});
+  if (json) {
+    std::printf("[");
+    for (size_t i = 0; i < all.size(); ++i) {
+      const IniProblem& p = *all[i].problem;
+      std::printf("%s\n  {\"file\": %s, \"line\": %d, \"column\": %d, \"severity\": \"%s\", "
+                  "\"code\": %s, \"message\": %s}",
+                  i ? "," : "", JsonString(TerminalToUtf8(p.file)).c_str(), p.line, p.column,
+                  all[i].warning ? "warning" : "error", JsonString(p.code).c_str(),
+                  JsonString(TerminalToUtf8(p.message)).c_str());
+    }
+    std::printf("%s]\n", all.empty() ? "" : "\n");
+  } else {
+    for (const Shown& shown : all)
+      if (!quiet || !shown.warning)
+        std::fprintf(stderr, "%s\n", FormatIniProblem(*shown.problem, shown.warning).c_str());
   }
+  return check.problems.size() + (werror ? check.warnings.size() : 0);
 }
 
 // The output (and the files written on the way to it) must not be any
@@ -279,13 +312,14 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
 
   // The folder first: it is what the publisher works on.
   const UpdateFolderCheck check = CheckUpdateFolder(o.folder);
-  for (const IniProblem& problem : check.problems)
-    std::fprintf(stderr, "%s\n", FormatIniProblem(problem).c_str());
-  if (!check.ok())
-    return Report(kExitProblem, "make-updater: " + std::to_string(check.problems.size()) +
-                                    (check.problems.size() == 1 ? " problem" : " problems") +
-                                    " in " + o.folder + "; no updater was written");
-  if (!o.quiet) NoteUnnamedFiles(o.folder, check);
+  // When errors stop it, make-updater names them alone; qk2 check shows
+  // the warnings beside them.
+  const bool stopped = !check.ok() || (o.werror && !check.warnings.empty());
+  const size_t failing = PrintFolderCheck(check, false, o.werror, o.quiet || (stopped && !o.werror));
+  if (failing)
+    return Report(kExitProblem, "make-updater: " + std::to_string(failing) +
+                                    (failing == 1 ? " problem" : " problems") + " in " + o.folder +
+                                    "; no updater was written");
 
   if (const int code = FindBase(&o)) return code;
   if (const int code = RefuseOutputOverInput(o, check)) return code;
@@ -353,5 +387,28 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
               entryCount, package.size(), Hex(digest, kSha256Size).c_str(),
               o.sign ? ", signed" : "", o.base.c_str());
   PrintSummary(package, totalBytes, start, o.verbose);
+  return kExitOk;
+}
+
+int CommandCheck(const std::vector<std::string>& args) {
+  bool werror = false, json = false, quiet = false;
+  std::vector<std::string> folders;
+  for (const std::string& arg : args) {
+    if (arg == "--werror") werror = true;
+    else if (arg == "--json") json = true;
+    else if (arg == "-q" || arg == "--quiet") quiet = true;
+    else if (arg.size() > 1 && arg[0] == '-') return UsageError("check: unknown option " + arg, kCheckUsage);
+    else folders.push_back(arg);
+  }
+  if (folders.size() != 1) return UsageError("check: give exactly one update folder", kCheckUsage);
+  const UpdateFolderCheck check = CheckUpdateFolder(folders[0]);
+  const size_t failing = PrintFolderCheck(check, json, werror, quiet);
+  if (json) return failing ? kExitProblem : kExitOk;
+  if (failing)
+    return Report(kExitProblem, "check: " + std::to_string(failing) +
+                                    (failing == 1 ? " problem" : " problems") + " in " + folders[0]);
+  if (!quiet)
+    std::printf("%s: ok: %zu entries, %zu lines read, %zu warnings\n", folders[0].c_str(),
+                check.entries.size(), check.lines.size(), check.warnings.size());
   return kExitOk;
 }

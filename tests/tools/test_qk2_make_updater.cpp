@@ -267,6 +267,31 @@ TEST_F(MakeUpdater, RefusesWhatItCannotWorkWith) {
   EXPECT_EQ(ReadFileOrEmpty(base_), baseBefore);
 }
 
+// qk2 check: the same check, nothing written; warnings pass unless
+// --werror, and --json gives each diagnostic as an object.
+TEST_F(MakeUpdater, CheckAloneWritesNothing) {
+  std::vector<FolderFile> files = StandardFiles();
+  files.push_back({"NOTES.TXT", "a file that no line names"});
+  WriteUpdateFolder(folder_, StandardIniLines(), files);
+  const std::vector<std::string> before = FolderNames(folder_);
+  const ToolRun check = RunQk2({"check", folder_});
+  EXPECT_EQ(check.code, 0) << check.Shown();
+  EXPECT_NE(check.err.find(Ini() + ": warning: NOTES.TXT is in the update folder"),
+            std::string::npos)
+      << check.Shown();
+  EXPECT_EQ(RunQk2({"check", folder_, "--werror"}).code, 1);
+  const ToolRun json = RunQk2({"check", folder_, "--json"});
+  EXPECT_EQ(json.code, 0) << json.Shown();
+  Json list;
+  std::string error;
+  ASSERT_TRUE(ParseJson(json.out, &list, &error)) << error << "\n" << json.out;
+  ASSERT_EQ(list.items.size(), 1u) << json.out;
+  EXPECT_EQ(list.items[0]["severity"].text, "warning");
+  EXPECT_EQ(list.items[0]["code"].text, "file-not-named");
+  EXPECT_EQ(list.items[0]["line"].number, 0);
+  EXPECT_EQ(FolderNames(folder_), before);
+}
+
 TEST_F(MakeUpdater, FindsTheBaseBesideItselfOrSaysWhereItLooked) {
   WriteUpdateFolder(folder_, StandardIniLines(), StandardFiles());
   // An installation: qk2 alone in a folder, then with Updater.exe beside it.
@@ -304,9 +329,9 @@ TEST_F(MakeUpdater, WritesTheBaseWithThePackageAndItsDigest) {
   const std::string exe = temp_ / "Update.exe";
   const ToolRun run = Make(exe);
   ASSERT_EQ(run.code, 0) << run.Shown();
-  EXPECT_EQ(run.err,
-            "qk2: note: NOTES.TXT is in the update folder, but UPDATE.INI names it nowhere; it is "
-            "left out\n");
+  EXPECT_EQ(run.err, Ini() +
+                        ": warning: NOTES.TXT is in the update folder, but UPDATE.INI names it "
+                        "nowhere; it is left out\n");
   const std::string package = Resource(exe, kUpdateType, kPackageResourceId);
   const std::string digest = Resource(exe, kUpdateType, kPackageDigestResourceId);
   EXPECT_EQ(digest, Sha256Of(package));
