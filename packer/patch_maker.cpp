@@ -1,0 +1,306 @@
+#include "packer/patch_maker.h"
+
+#include <divsufsort.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "package/format.h"
+#include "package/sha256.h"
+
+namespace {
+
+// An exact match shorter than this is not worth an operation that moves
+// the old position.
+constexpr size_t kShortestAnchor = 12;
+// Where an alignment breaks, it resumes when this many bytes match again
+// within kResumeReach bytes; a resumed run this long is kept without
+// looking elsewhere.
+constexpr size_t kResumeRun = 4;
+constexpr size_t kResumeReach = 32;
+constexpr size_t kTrustedRun = 32;
+// Equal stretches shorter than this between changed bytes cost less as
+// zero differences than as an operation of their own.
+constexpr size_t kShortestEqual = 3;
+constexpr size_t kLargestFile = 0x7FFFFFFF;
+
+size_t CommonPrefix(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength) {
+  const size_t limit = std::min(aLength, bLength);
+  size_t n = 0;
+  while (n + 8 <= limit) {
+    uint64_t x, y;
+    std::memcpy(&x, a + n, 8);
+    std::memcpy(&y, b + n, 8);
+    if (x != y) return n + (size_t)(__builtin_ctzll(x ^ y) >> 3);
+    n += 8;
+  }
+  while (n < limit && a[n] == b[n]) ++n;
+  return n;
+}
+
+struct Match {
+  size_t length = 0;
+  size_t oldAt = 0;
+};
+
+class OldIndex {
+ public:
+  OldIndex(const uint8_t* old, size_t size) : old_(old), size_(size), suffixes_(size) {
+    if (size && divsufsort(old, suffixes_.data(), (saidx_t)size) != 0)
+      throw std::runtime_error("suffix sorting failed");
+  }
+
+  // The longest prefix of `text` found in the old file. A binary search
+  // over the sorted suffixes; the longest match is one of the suffixes it
+  // visits last on either side, and the prefix common to both bounds is
+  // never compared again.
+  Match Longest(const uint8_t* text, size_t length) const {
+    Match best;
+    size_t low = 0, high = size_, lowCommon = 0, highCommon = 0;
+    while (low < high) {
+      const size_t middle = low + (high - low) / 2;
+      const size_t at = (size_t)suffixes_[middle];
+      const size_t skip = std::min(lowCommon, highCommon);
+      const size_t common =
+          skip + CommonPrefix(old_ + at + skip, size_ - at - skip, text + skip, length - skip);
+      if (common > best.length) best = {common, at};
+      if (common == length) break;
+      if (at + common == size_ || old_[at + common] < text[common]) {
+        low = middle + 1;
+        lowCommon = common;
+      } else {
+        high = middle;
+        highCommon = common;
+      }
+    }
+    return best;
+  }
+
+ private:
+  const uint8_t* old_;
+  size_t size_;
+  std::vector<saidx_t> suffixes_;
+};
+
+// New bytes [newStart, newStart + length) coded against old bytes from
+// oldStart on.
+struct Segment {
+  size_t newStart, oldStart, length;
+};
+
+std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t oldSize,
+                           const uint8_t* next, size_t newSize) {
+  std::vector<Segment> segments;
+  size_t position = 0, gapStart = 0;
+  bool aligned = false;
+  Segment current{};
+  auto close = [&](size_t end) {
+    current.length = end - current.newStart;
+    segments.push_back(current);
+    gapStart = end;
+    aligned = false;
+  };
+  auto open = [&](size_t at, const Match& match) {
+    size_t newStart = at, oldStart = match.oldAt;
+    while (newStart > gapStart && oldStart > 0 && next[newStart - 1] == old[oldStart - 1])
+      --newStart, --oldStart;
+    current = {newStart, oldStart, 0};
+    aligned = true;
+  };
+  while (position < newSize) {
+    if (!aligned) {
+      const Match match = index.Longest(next + position, newSize - position);
+      if (match.length >= kShortestAnchor) {
+        open(position, match);
+        position += match.length;
+      } else {
+        ++position;
+      }
+      continue;
+    }
+    size_t oldAt = current.oldStart + (position - current.newStart);
+    const size_t run = CommonPrefix(old + oldAt, oldSize - oldAt, next + position, newSize - position);
+    position += run;
+    oldAt += run;
+    if (position == newSize) break;
+    if (oldAt == oldSize) {
+      close(position);
+      continue;
+    }
+    // Changed bytes here: does the same alignment pick up again shortly?
+    size_t skip = 0, resumed = 0;
+    for (size_t k = 1; k <= kResumeReach && position + k < newSize && oldAt + k < oldSize; ++k) {
+      resumed = CommonPrefix(old + oldAt + k, std::min(oldSize - oldAt - k, kTrustedRun),
+                             next + position + k, newSize - position - k);
+      if (resumed >= kResumeRun) {
+        skip = k;
+        break;
+      }
+    }
+    if (skip && resumed >= kTrustedRun) {
+      position += skip;
+      continue;
+    }
+    const Match match = index.Longest(next + position, newSize - position);
+    if (match.length >= kShortestAnchor && match.length > skip + resumed + 8) {
+      close(position);
+      open(position, match);
+      position += match.length;
+    } else if (skip) {
+      position += skip;
+    } else {
+      close(position);
+    }
+  }
+  if (aligned) close(position);
+  return segments;
+}
+
+void PutNumber(std::vector<uint8_t>& out, uint32_t value) {
+  while (value >= 0x80) {
+    out.push_back((uint8_t)(value | 0x80));
+    value >>= 7;
+  }
+  out.push_back((uint8_t)value);
+}
+
+struct Streams {
+  std::vector<uint8_t> operations, differences, added;
+  size_t equalBytes = 0;
+};
+
+// Jump to the next segment (or the end): added bytes, then the seek.
+void PutJump(Streams& streams, const uint8_t* next, size_t from, size_t to, size_t oldFrom,
+             size_t oldTo) {
+  PutNumber(streams.operations, (uint32_t)(to - from));
+  streams.added.insert(streams.added.end(), next + from, next + to);
+  const uint32_t seek = oldTo >= oldFrom ? (uint32_t)(oldTo - oldFrom) * 2
+                                         : (uint32_t)(oldFrom - oldTo) * 2 - 1;
+  PutNumber(streams.operations, seek);
+}
+
+Streams Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
+               size_t newSize) {
+  Streams streams;
+  size_t oldPosition = 0;
+  if (segments.empty() ? newSize > 0
+                      : segments.front().newStart > 0 || segments.front().oldStart > 0) {
+    const size_t to = segments.empty() ? newSize : segments.front().newStart;
+    const size_t oldTo = segments.empty() ? 0 : segments.front().oldStart;
+    PutNumber(streams.operations, 0);
+    PutNumber(streams.operations, 1);
+    PutJump(streams, next, 0, to, 0, oldTo);
+    oldPosition = oldTo;
+  }
+  for (size_t s = 0; s < segments.size(); ++s) {
+    const Segment& segment = segments[s];
+    const uint8_t* n = next + segment.newStart;
+    const uint8_t* o = old + segment.oldStart;
+    const size_t length = segment.length;
+    const size_t end = segment.newStart + length;
+    const size_t nextStart = s + 1 < segments.size() ? segments[s + 1].newStart : newSize;
+    const size_t nextOld =
+        s + 1 < segments.size() ? segments[s + 1].oldStart : segment.oldStart + length;
+    const bool jumps = nextStart > end || nextOld != segment.oldStart + length;
+    size_t i = 0;
+    do {
+      const size_t equalEnd = i + CommonPrefix(o + i, length - i, n + i, length - i);
+      size_t changedEnd = equalEnd;
+      while (changedEnd < length) {
+        if (n[changedEnd] != o[changedEnd]) {
+          ++changedEnd;
+          continue;
+        }
+        size_t same = changedEnd;
+        while (same < length && n[same] == o[same] && same - changedEnd < kShortestEqual) ++same;
+        if (same - changedEnd >= kShortestEqual || same == length) break;
+        changedEnd = same;
+      }
+      for (size_t k = equalEnd; k < changedEnd; ++k)
+        streams.differences.push_back((uint8_t)(n[k] - o[k]));
+      streams.equalBytes += equalEnd - i;
+      const bool last = changedEnd == length;
+      PutNumber(streams.operations, (uint32_t)(equalEnd - i));
+      PutNumber(streams.operations, (uint32_t)(changedEnd - equalEnd) * 2 + (last && jumps));
+      i = changedEnd;
+    } while (i < length);
+    oldPosition = segment.oldStart + length;
+    if (jumps) {
+      PutJump(streams, next, end, nextStart, oldPosition, nextOld);
+      oldPosition = nextOld;
+    }
+  }
+  return streams;
+}
+
+void PutBytes(std::vector<uint8_t>& out, const void* bytes, size_t length) {
+  const uint8_t* p = (const uint8_t*)bytes;
+  out.insert(out.end(), p, p + length);
+}
+
+}  // namespace
+
+std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const uint8_t* newData,
+                               size_t newSize, CompressEffort effort, PatchMakeReport* report) {
+  if (olds.empty()) throw std::length_error("a patch needs an old version");
+  if (newSize > kLargestFile) throw std::length_error("file too large for a patch");
+  struct Kept {
+    PatchSource record;
+    std::vector<uint8_t> stored[kPatchStreamCount];
+  };
+  std::vector<Kept> kept;
+  PatchMakeReport made;
+  for (const PatchOldVersion& version : olds) {
+    if (version.size > kLargestFile) throw std::length_error("file too large for a patch");
+    Kept source{};
+    source.record.oldSize = (u32)version.size;
+    Sha256(version.data, (u32)version.size, source.record.oldSha256);
+    const bool seen = std::any_of(kept.begin(), kept.end(), [&](const Kept& other) {
+      return other.record.oldSize == source.record.oldSize &&
+             std::memcmp(other.record.oldSha256, source.record.oldSha256, kSha256Size) == 0;
+    });
+    if (seen) continue;
+    const OldIndex index(version.data, version.size);
+    Streams streams = Encode(Align(index, version.data, version.size, newData, newSize),
+                             version.data, newData, newSize);
+    const std::vector<uint8_t>* expanded[kPatchStreamCount] = {
+        &streams.operations, &streams.differences, &streams.added};
+    for (u32 s = 0; s < kPatchStreamCount; ++s) {
+      std::vector<uint8_t> packed = CompressBlock(expanded[s]->data(), expanded[s]->size(), effort);
+      const bool raw = !CompressionPays(packed.size(), expanded[s]->size());
+      source.stored[s] = raw ? *expanded[s] : std::move(packed);
+      source.record.rawStreams |= raw ? 1u << s : 0u;
+      source.record.streams[s].expandedSize = (u32)expanded[s]->size();
+      source.record.streams[s].storedSize = (u32)source.stored[s].size();
+    }
+    made.operations += streams.operations.size();
+    made.differences += streams.differences.size();
+    made.added += streams.added.size();
+    made.equalBytes += streams.equalBytes;
+    kept.push_back(std::move(source));
+  }
+  made.sources = kept.size();
+
+  PatchHeader header{};
+  std::memcpy(header.magic, kPatchMagic, sizeof header.magic);
+  header.newSize = (u32)newSize;
+  Sha256(newData, (u32)newSize, header.newSha256);
+  header.sourceCount = (u32)kept.size();
+  size_t offset = kPatchHeaderSize + kept.size() * kPatchSourceSize;
+  for (Kept& source : kept)
+    for (u32 s = 0; s < kPatchStreamCount; ++s) {
+      source.record.streams[s].offset = (u32)offset;
+      offset += source.stored[s].size();
+    }
+  if (offset > 0xFFFFFFFFu) throw std::length_error("patch too large");
+  std::vector<uint8_t> container;
+  container.reserve(offset);
+  PutBytes(container, &header, sizeof header);
+  for (const Kept& source : kept) PutBytes(container, &source.record, sizeof source.record);
+  for (const Kept& source : kept)
+    for (u32 s = 0; s < kPatchStreamCount; ++s)
+      PutBytes(container, source.stored[s].data(), source.stored[s].size());
+  if (report) *report = made;
+  return container;
+}

@@ -1,0 +1,42 @@
+// The publisher's side of patch entries: a patch container (layout in
+// package/format.h) that turns each earlier version of a file into the new
+// one. The applier is ApplyPatch in package/patch.h.
+//
+// Each old version is indexed with a suffix array (libdivsufsort); the new
+// file is walked against it, keeping one alignment (new offset to old
+// offset) while it holds with scattered changes and looking up the longest
+// match elsewhere where it breaks. Exact stretches cost only their length in
+// the operations; changed bytes go to the difference stream, which holds no
+// zeros for exact copies; bytes found nowhere go to the added stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "packer/compress.h"
+
+struct PatchOldVersion {
+  const uint8_t* data;  // may be null when size is 0
+  size_t size;
+};
+
+// What a patch holds, summed over its sources, for reports and tuning.
+struct PatchMakeReport {
+  size_t operations = 0;  // expanded bytes of each stream
+  size_t differences = 0;
+  size_t added = 0;
+  size_t equalBytes = 0;  // new bytes copied as they are
+  size_t sources = 0;     // distinct old versions kept
+};
+
+// Returns the patch container turning each distinct version of `olds` (by
+// content; duplicates are kept once) into the `newSize` bytes at `newData`.
+// Streams are compressed at `effort` and kept as they are when that does
+// not shrink them. Throws std::length_error for no old version, or a file
+// of 2 GiB or more. Working memory: the suffix array, 4 bytes per old
+// byte, plus the streams and their compressed forms.
+std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const uint8_t* newData,
+                               size_t newSize,
+                               CompressEffort effort = CompressEffort::kBest,
+                               PatchMakeReport* report = nullptr);
