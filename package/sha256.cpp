@@ -67,8 +67,8 @@ __attribute__((target("sha,sse4.1"))) void CompressWithShaInstructions(u32 state
                                                                        const u8* data,
                                                                        u32 blocks) {
   const __m128i byteSwap = _mm_set_epi64x(0x0c0d0e0f08090a0bULL, 0x0405060700010203ULL);
-  __m128i dcba = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)&state[0]), 0xB1);
-  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i*)&state[4]), 0x1B);
+  __m128i dcba = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i_u*)&state[0]), 0xB1);
+  __m128i efgh = _mm_shuffle_epi32(_mm_loadu_si128((const __m128i_u*)&state[4]), 0x1B);
   __m128i abef = _mm_alignr_epi8(dcba, efgh, 8);
   __m128i cdgh = _mm_blend_epi16(efgh, dcba, 0xF0);
   for (; blocks; --blocks, data += 64) {
@@ -77,14 +77,14 @@ __attribute__((target("sha,sse4.1"))) void CompressWithShaInstructions(u32 state
     for (int group = 0; group < 16; ++group) {
       __m128i& current = words[group & 3];
       if (group < 4) {
-        current = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i*)(data + 16 * group)), byteSwap);
+        current = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i_u*)(data + 16 * group)), byteSwap);
       } else {
         const __m128i& previous = words[(group - 1) & 3];
         __m128i next = _mm_sha256msg1_epu32(current, words[(group - 3) & 3]);
         next = _mm_add_epi32(next, _mm_alignr_epi8(previous, words[(group - 2) & 3], 4));
         current = _mm_sha256msg2_epu32(next, previous);
       }
-      __m128i message = _mm_add_epi32(current, _mm_loadu_si128((const __m128i*)&kRound[4 * group]));
+      __m128i message = _mm_add_epi32(current, _mm_loadu_si128((const __m128i_u*)&kRound[4 * group]));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
       message = _mm_shuffle_epi32(message, 0x0E);
       abef = _mm_sha256rnds2_epu32(abef, cdgh, message);
@@ -94,8 +94,8 @@ __attribute__((target("sha,sse4.1"))) void CompressWithShaInstructions(u32 state
   }
   const __m128i feba = _mm_shuffle_epi32(abef, 0x1B);
   const __m128i dchg = _mm_shuffle_epi32(cdgh, 0xB1);
-  _mm_storeu_si128((__m128i*)&state[0], _mm_blend_epi16(feba, dchg, 0xF0));
-  _mm_storeu_si128((__m128i*)&state[4], _mm_alignr_epi8(dchg, feba, 8));
+  _mm_storeu_si128((__m128i_u*)&state[0], _mm_blend_epi16(feba, dchg, 0xF0));
+  _mm_storeu_si128((__m128i_u*)&state[4], _mm_alignr_epi8(dchg, feba, 8));
 }
 
 int HasShaInstructions() {
