@@ -87,37 +87,36 @@ static const u8 kScrambleRotations[8] = {7, 13, 3, 29, 11, 5, 19, 23};
 //               | PatchHeader (48 bytes)      |  magic "QKP\0", new size,
 //               |                             |  new SHA-256, sourceCount
 //   48          +-----------------------------+
-//               | sourceCount PatchSource     |  80 bytes each: old size,
-//               | records                     |  old SHA-256, three streams
+//               | sourceCount PatchSource     |  52 bytes each: old size,
+//               | records                     |  old SHA-256, its stream
 //               +-----------------------------+
-//               | the streams of each source, |  anywhere after the records,
-//               | in any order                |  each within the container
+//               | the stream of each source   |  anywhere after the records,
+//               |                             |  each within the container
 //               +-----------------------------+
 //
-// Each source has three streams, each a compressed stream of the package's
-// format, or its bytes as they are when its bit in PatchSource::rawStreams
-// is set (compression would not shrink it):
-//   operations  the recipe, a sequence of operations of unsigned LEB128
-//               numbers (7 bits a byte, low first, at most 5 bytes):
-//                 equal      bytes copied from the old file as they are
-//                 changed*2 + jump
-//                            `changed` bytes, each an old byte plus the
-//                            next difference byte (mod 256)
-//                 then, when `jump` is 1:
-//                 added      bytes taken from the added stream
-//                 seek       zigzag-coded signed step of the old position
-//               Equal and changed bytes read the old file from the old
-//               position on and move it along; `seek` then moves it.
-//   differences the difference bytes, in order.
-//   added       new bytes that have no counterpart in the old file.
-// The operations must produce exactly newSize bytes, keep the old position
-// within the old file, and use up every stream exactly.
+// A source's stream is a compressed stream of the package's format, or its
+// bytes as they are when `rawStream` is 1 (compression would not shrink
+// it). Expanded, it is the recipe: a sequence of operations, each
+//   token        unsigned LEB128 (7 bits a byte, low first, at most 5
+//                bytes): equal * 8 + changedCode * 2 + jump
+//   [extra]      LEB128, only for changedCode 3: changed - 3
+//   differences  `changed` bytes (changedCode 0 to 2: changed = changedCode)
+//   when jump is 1:
+//   added        LEB128, then that many new bytes
+//   seek         LEB128, zigzag-coded (even n: n / 2, odd n: -(n + 1) / 2)
+// `equal` bytes are copied from the old file at the old position as they
+// are, then `changed` bytes are each the next old byte plus its difference
+// byte (mod 256); both move the old position along. The added bytes follow;
+// then `seek` moves the old position. Exact copies cost no bytes but their
+// length, so long unchanged stretches stay small without an entropy coder,
+// and the difference bytes lie beside the operations that use them, where
+// the stream's matches find repeated changes (tables of moved addresses)
+// whole. The operations must produce exactly newSize bytes, keep the old
+// position within the old file, and end exactly where the stream does.
 enum : u32 {
   kPatchHeaderSize = 48,
-  kPatchSourceSize = 80,
-  kPatchStreamCount = 3,
+  kPatchSourceSize = 52,
 };
-enum : u32 { kPatchOperations = 0, kPatchDifferences = 1, kPatchAdded = 2 };
 
 static const u8 kPatchMagic[4] = {'Q', 'K', 'P', 0};
 
@@ -130,18 +129,13 @@ struct PatchHeader {
 };
 static_assert(sizeof(PatchHeader) == kPatchHeaderSize, "patch header is 48 bytes");
 
-struct PatchStream {
-  u32 offset;        // from the start of the container
-  u32 storedSize;    // bytes in the container
-  u32 expandedSize;  // bytes it gives
-};
-
 struct PatchSource {
   u32 oldSize;
   u8 oldSha256[32];
-  u32 rawStreams;  // bit n: stream n is kept as it is
-  PatchStream streams[kPatchStreamCount];
-  u32 reserved;  // 0
+  u32 rawStream;     // 1: the stream is kept as it is, 0: compressed
+  u32 streamOffset;  // from the start of the container
+  u32 storedSize;    // stream bytes in the container
+  u32 expandedSize;  // bytes the stream gives
 };
-static_assert(sizeof(PatchSource) == kPatchSourceSize, "patch source record is 80 bytes");
-static_assert(offsetof(PatchSource, streams) == 40, "streams at 40");
+static_assert(sizeof(PatchSource) == kPatchSourceSize, "patch source record is 52 bytes");
+static_assert(offsetof(PatchSource, rawStream) == 36, "rawStream at 36");

@@ -1,6 +1,6 @@
 // The patch applier. The container comes from the package and is checked
 // before anything is read through it; every operation is checked against
-// the old file's size, the new size and what its streams still hold before
+// the old file's size, the new size and what its stream still holds before
 // a byte moves, so a damaged patch is refused instead of reading or writing
 // past a block, and a result that is not the new file is never reported as
 // made.
@@ -17,11 +17,11 @@ namespace {
 
 enum : u32 {
   kStreamWindowSize = kLongestReach + kPatchStreamPiece + kLongestCode,
-  kWorkspaceSize = kPatchOldWindow + kPatchOutputWindow + kPatchStreamCount * kStreamWindowSize,
+  kWorkspaceSize = kPatchOldWindow + kPatchOutputWindow + kStreamWindowSize,
   kMostExpansion = 91,  // bytes a stream byte can give (see package.cpp)
 };
 
-// One stream of a source, handed out a piece at a time.
+// The stream of a source, handed out a piece at a time.
 struct StreamReader {
   StreamDecoder decoder;
   const u8* raw;  // the next byte of a stream kept as it is, or null
@@ -33,7 +33,7 @@ struct StreamReader {
 };
 
 struct Applier {
-  StreamReader streams[kPatchStreamCount];
+  StreamReader stream;
   const PatchFiles* files;
   u8* old;  // a window of the installed file
   u32 oldStart, oldLength;
@@ -51,13 +51,12 @@ int ReadSource(const u8* patch, u32 length, u32 index, PatchHeader* header, Patc
   return 1;
 }
 
-void BeginReader(StreamReader* reader, const u8* patch, const PatchStream* stream, int raw,
-                 u8* window) {
+void BeginReader(StreamReader* reader, const u8* patch, const PatchSource* source, u8* window) {
   memset(reader, 0, sizeof *reader);
-  reader->expected = stream->expandedSize;
+  reader->expected = source->expandedSize;
   reader->window = window;
-  if (raw) reader->raw = patch + stream->offset;
-  else BeginStreamDecode(&reader->decoder, patch + stream->offset, stream->storedSize);
+  if (source->rawStream) reader->raw = patch + source->streamOffset;
+  else BeginStreamDecode(&reader->decoder, patch + source->streamOffset, source->storedSize);
 }
 
 // Expands the next piece after the last kLongestReach bytes of history.
@@ -113,7 +112,7 @@ int UsedUp(StreamReader* reader) {
   return reader->decoder.ended;
 }
 
-// The next LEB128 number of the operations; at most 5 bytes, within 32 bits.
+// The next LEB128 number of the stream; at most 5 bytes, within 32 bits.
 int TakeNumber(StreamReader* reader, u32* value) {
   u32 result = 0;
   for (u32 shift = 0; shift < 35; shift += 7) {
@@ -178,7 +177,7 @@ int CopyOld(Applier* applier, u32 offset, u32 count, int withDifferences) {
     if (!step) return 0;
     if (withDifferences) {
       const u8* difference;
-      step = Take(&applier->streams[kPatchDifferences], &difference, step);
+      step = Take(&applier->stream, &difference, step);
       if (!step) return 0;
       for (u32 i = 0; i < step; ++i) to[i] = (u8)(from[i] + difference[i]);
     } else {
@@ -198,7 +197,7 @@ int CopyAdded(Applier* applier, u32 count) {
     u32 step = OutputRoom(applier, &to);
     if (!step) return 0;
     if (step > count) step = count;
-    step = Take(&applier->streams[kPatchAdded], &from, step);
+    step = Take(&applier->stream, &from, step);
     if (!step) return 0;
     memcpy(to, from, step);
     applier->outputLength += step;
@@ -210,13 +209,19 @@ int CopyAdded(Applier* applier, u32 count) {
 // Runs the operations until the new size is reached. Every count is checked
 // against what is left of the old file and of the new size first.
 int RunOperations(Applier* applier, u32 newSize) {
-  StreamReader* operations = &applier->streams[kPatchOperations];
+  StreamReader* stream = &applier->stream;
   const u32 oldSize = applier->files->oldSize;
   u32 position = 0;  // in the old file, never past its end
   while (applier->written < newSize) {
-    u32 equal, changedAndJump;
-    if (!TakeNumber(operations, &equal) || !TakeNumber(operations, &changedAndJump)) return 0;
-    const u32 changed = changedAndJump >> 1;
+    u32 token, changed;
+    if (!TakeNumber(stream, &token)) return 0;
+    const u32 equal = token >> 3;
+    changed = (token >> 1) & 3;
+    if (changed == 3) {
+      u32 more;
+      if (!TakeNumber(stream, &more) || more > 0xFFFFFFFFu - 3) return 0;
+      changed += more;
+    }
     if (equal > oldSize - position || changed > oldSize - position - equal) return 0;
     if (equal > newSize - applier->written || changed > newSize - applier->written - equal)
       return 0;
@@ -224,10 +229,11 @@ int RunOperations(Applier* applier, u32 newSize) {
       return 0;
     position += equal + changed;
     applier->written += equal + changed;
-    if (!(changedAndJump & 1)) continue;
+    if (!(token & 1)) continue;
     u32 added, seek;
-    if (!TakeNumber(operations, &added) || !TakeNumber(operations, &seek)) return 0;
-    if (added > newSize - applier->written || !CopyAdded(applier, added)) return 0;
+    if (!TakeNumber(stream, &added) || added > newSize - applier->written ||
+        !CopyAdded(applier, added) || !TakeNumber(stream, &seek))
+      return 0;
     applier->written += added;
     // Zigzag: even values step forward, odd ones back.
     const u32 distance = (seek >> 1) + (seek & 1);
@@ -252,15 +258,12 @@ int CheckPatchContainer(const u8* patch, u32 length) {
   for (u32 i = 0; i < header.sourceCount; ++i) {
     PatchSource source;
     memcpy(&source, patch + kPatchHeaderSize + i * kPatchSourceSize, sizeof source);
-    if (source.rawStreams >> kPatchStreamCount) return 0;
-    for (u32 s = 0; s < kPatchStreamCount; ++s) {
-      const PatchStream* stream = &source.streams[s];
-      if (stream->offset > length || stream->storedSize > length - stream->offset) return 0;
-      if ((source.rawStreams >> s) & 1 ? stream->expandedSize != stream->storedSize
-                                       : stream->expandedSize >
-                                             (u64)stream->storedSize * kMostExpansion)
-        return 0;
-    }
+    if (source.rawStream > 1 || source.streamOffset > length ||
+        source.storedSize > length - source.streamOffset)
+      return 0;
+    if (source.rawStream ? source.expandedSize != source.storedSize
+                         : source.expandedSize > (u64)source.storedSize * kMostExpansion)
+      return 0;
   }
   return 1;
 }
@@ -316,14 +319,10 @@ int ApplyPatch(const u8* patch, u32 length, u32 sourceIndex, const PatchFiles* f
   applier.files = files;
   applier.old = block;
   applier.output = block + kPatchOldWindow;
-  u8* windows = applier.output + kPatchOutputWindow;
-  for (u32 s = 0; s < kPatchStreamCount; ++s)
-    BeginReader(&applier.streams[s], patch, &source.streams[s], (source.rawStreams >> s) & 1,
-                windows + s * kStreamWindowSize);
+  BeginReader(&applier.stream, patch, &source, applier.output + kPatchOutputWindow);
   Sha256Begin(&applier.hash);
 
-  int ok = RunOperations(&applier, header.newSize) && Flush(&applier);
-  for (u32 s = 0; ok && s < kPatchStreamCount; ++s) ok = UsedUp(&applier.streams[s]);
+  int ok = RunOperations(&applier, header.newSize) && Flush(&applier) && UsedUp(&applier.stream);
   if (ok) {
     u8 digest[kSha256Size];
     Sha256End(&applier.hash, digest);

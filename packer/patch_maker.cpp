@@ -20,9 +20,14 @@ constexpr size_t kShortestAnchor = 12;
 constexpr size_t kResumeRun = 4;
 constexpr size_t kResumeReach = 32;
 constexpr size_t kTrustedRun = 32;
+// Where no exact run resumes, the alignment still holds while at least
+// kLooseShare of the next kLooseReach bytes agree with it.
+constexpr size_t kLooseReach = 64;
+constexpr size_t kLooseShare = 16;
+constexpr size_t kNearbyShift = 16;
 // Equal stretches shorter than this between changed bytes cost less as
 // zero differences than as an operation of their own.
-constexpr size_t kShortestEqual = 3;
+constexpr size_t kShortestEqual = 2;
 constexpr size_t kLargestFile = 0x7FFFFFFF;
 
 size_t CommonPrefix(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength) {
@@ -37,6 +42,14 @@ size_t CommonPrefix(const uint8_t* a, size_t aLength, const uint8_t* b, size_t b
   }
   while (n < limit && a[n] == b[n]) ++n;
   return n;
+}
+
+// How many of the first `length` bytes of `b` equal `a` at the same place.
+size_t SameBytes(const uint8_t* a, size_t aLength, const uint8_t* b, size_t length) {
+  const size_t limit = std::min(aLength, length);
+  size_t same = 0;
+  for (size_t i = 0; i < limit; ++i) same += a[i] == b[i];
+  return same;
 }
 
 struct Match {
@@ -110,6 +123,26 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
   };
   while (position < newSize) {
     if (!aligned) {
+      // Shortly after an alignment is lost, one close to it (the next part
+      // padded differently) may hold loosely where no exact match is long.
+      if (!segments.empty() && position - gapStart < kLooseReach) {
+        const Segment& last = segments.back();
+        const size_t reach = std::min(kLooseReach, newSize - position);
+        size_t bestSame = 0, bestOld = 0;
+        for (size_t shift = 0; shift <= 2 * kNearbyShift; ++shift) {
+          const size_t oldAt = position + last.oldStart + shift;
+          if (oldAt < last.newStart + kNearbyShift) continue;
+          const size_t at = oldAt - last.newStart - kNearbyShift;
+          if (at >= oldSize) break;
+          const size_t same = SameBytes(old + at, oldSize - at, next + position, reach);
+          if (same > bestSame) bestSame = same, bestOld = at;
+        }
+        if (bestSame >= kLooseShare * 2 && next[position] == old[bestOld]) {
+          current = {position, bestOld, 0};
+          aligned = true;
+          continue;
+        }
+      }
       const Match match = index.Longest(next + position, newSize - position);
       if (match.length >= kShortestAnchor) {
         open(position, match);
@@ -138,12 +171,26 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
         break;
       }
     }
+    if (!skip && SameBytes(old + oldAt, oldSize - oldAt, next + position, kLooseReach) >=
+                     kLooseShare) {
+      // Dense small changes (tables of moved addresses): the alignment
+      // holds; its changed bytes cost no more than added ones would.
+      skip = 1;
+      while (position + skip < newSize && oldAt + skip < oldSize &&
+             next[position + skip] != old[oldAt + skip])
+        ++skip;
+    }
     if (skip && resumed >= kTrustedRun) {
       position += skip;
       continue;
     }
+    // A match elsewhere takes over only when it is clearly longer than what
+    // the current alignment gets right over the same bytes: code that moved
+    // keeps matching its old place with scattered changes, and a longer
+    // exact match at an unrelated place would only break that up.
     const Match match = index.Longest(next + position, newSize - position);
-    if (match.length >= kShortestAnchor && match.length > skip + resumed + 8) {
+    if (match.length >= kShortestAnchor &&
+        match.length > SameBytes(old + oldAt, oldSize - oldAt, next + position, match.length) + 8) {
       close(position);
       open(position, match);
       position += match.length;
@@ -165,32 +212,40 @@ void PutNumber(std::vector<uint8_t>& out, uint32_t value) {
   out.push_back((uint8_t)value);
 }
 
-struct Streams {
-  std::vector<uint8_t> operations, differences, added;
-  size_t equalBytes = 0;
+struct Recipe {
+  std::vector<uint8_t> stream;
+  size_t equalBytes = 0, changedBytes = 0, addedBytes = 0;
 };
 
-// Jump to the next segment (or the end): added bytes, then the seek.
-void PutJump(Streams& streams, const uint8_t* next, size_t from, size_t to, size_t oldFrom,
+// Jump to the next segment (or the end): the added bytes, then the seek.
+void PutJump(Recipe& recipe, const uint8_t* next, size_t from, size_t to, size_t oldFrom,
              size_t oldTo) {
-  PutNumber(streams.operations, (uint32_t)(to - from));
-  streams.added.insert(streams.added.end(), next + from, next + to);
+  PutNumber(recipe.stream, (uint32_t)(to - from));
+  recipe.stream.insert(recipe.stream.end(), next + from, next + to);
+  recipe.addedBytes += to - from;
   const uint32_t seek = oldTo >= oldFrom ? (uint32_t)(oldTo - oldFrom) * 2
                                          : (uint32_t)(oldFrom - oldTo) * 2 - 1;
-  PutNumber(streams.operations, seek);
+  PutNumber(recipe.stream, seek);
 }
 
-Streams Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
-               size_t newSize) {
-  Streams streams;
+void PutCopy(Recipe& recipe, size_t equal, size_t changed, bool jump) {
+  constexpr size_t kLongestEqual = size_t{1} << 28;  // equal * 8 stays within 32 bits
+  for (; equal > kLongestEqual; equal -= kLongestEqual)
+    PutNumber(recipe.stream, (uint32_t)(kLongestEqual * 8));
+  PutNumber(recipe.stream, (uint32_t)(equal * 8 + std::min<size_t>(changed, 3) * 2 + jump));
+  if (changed >= 3) PutNumber(recipe.stream, (uint32_t)(changed - 3));
+}
+
+Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
+              size_t newSize) {
+  Recipe recipe;
   size_t oldPosition = 0;
   if (segments.empty() ? newSize > 0
                       : segments.front().newStart > 0 || segments.front().oldStart > 0) {
     const size_t to = segments.empty() ? newSize : segments.front().newStart;
     const size_t oldTo = segments.empty() ? 0 : segments.front().oldStart;
-    PutNumber(streams.operations, 0);
-    PutNumber(streams.operations, 1);
-    PutJump(streams, next, 0, to, 0, oldTo);
+    PutCopy(recipe, 0, 0, true);
+    PutJump(recipe, next, 0, to, 0, oldTo);
     oldPosition = oldTo;
   }
   for (size_t s = 0; s < segments.size(); ++s) {
@@ -217,21 +272,20 @@ Streams Encode(const std::vector<Segment>& segments, const uint8_t* old, const u
         if (same - changedEnd >= kShortestEqual || same == length) break;
         changedEnd = same;
       }
+      PutCopy(recipe, equalEnd - i, changedEnd - equalEnd, changedEnd == length && jumps);
       for (size_t k = equalEnd; k < changedEnd; ++k)
-        streams.differences.push_back((uint8_t)(n[k] - o[k]));
-      streams.equalBytes += equalEnd - i;
-      const bool last = changedEnd == length;
-      PutNumber(streams.operations, (uint32_t)(equalEnd - i));
-      PutNumber(streams.operations, (uint32_t)(changedEnd - equalEnd) * 2 + (last && jumps));
+        recipe.stream.push_back((uint8_t)(n[k] - o[k]));
+      recipe.equalBytes += equalEnd - i;
+      recipe.changedBytes += changedEnd - equalEnd;
       i = changedEnd;
     } while (i < length);
     oldPosition = segment.oldStart + length;
     if (jumps) {
-      PutJump(streams, next, end, nextStart, oldPosition, nextOld);
+      PutJump(recipe, next, end, nextStart, oldPosition, nextOld);
       oldPosition = nextOld;
     }
   }
-  return streams;
+  return recipe;
 }
 
 void PutBytes(std::vector<uint8_t>& out, const void* bytes, size_t length) {
@@ -247,7 +301,7 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
   if (newSize > kLargestFile) throw std::length_error("file too large for a patch");
   struct Kept {
     PatchSource record;
-    std::vector<uint8_t> stored[kPatchStreamCount];
+    std::vector<uint8_t> stored;
   };
   std::vector<Kept> kept;
   PatchMakeReport made;
@@ -261,23 +315,23 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
              std::memcmp(other.record.oldSha256, source.record.oldSha256, kSha256Size) == 0;
     });
     if (seen) continue;
-    const OldIndex index(version.data, version.size);
-    Streams streams = Encode(Align(index, version.data, version.size, newData, newSize),
-                             version.data, newData, newSize);
-    const std::vector<uint8_t>* expanded[kPatchStreamCount] = {
-        &streams.operations, &streams.differences, &streams.added};
-    for (u32 s = 0; s < kPatchStreamCount; ++s) {
-      std::vector<uint8_t> packed = CompressBlock(expanded[s]->data(), expanded[s]->size(), effort);
-      const bool raw = !CompressionPays(packed.size(), expanded[s]->size());
-      source.stored[s] = raw ? *expanded[s] : std::move(packed);
-      source.record.rawStreams |= raw ? 1u << s : 0u;
-      source.record.streams[s].expandedSize = (u32)expanded[s]->size();
-      source.record.streams[s].storedSize = (u32)source.stored[s].size();
+    Recipe recipe;
+    {
+      const OldIndex index(version.data, version.size);
+      recipe = Encode(Align(index, version.data, version.size, newData, newSize), version.data,
+                      newData, newSize);
     }
-    made.operations += streams.operations.size();
-    made.differences += streams.differences.size();
-    made.added += streams.added.size();
-    made.equalBytes += streams.equalBytes;
+    if (recipe.stream.size() > 0xFFFFFFFFu) throw std::length_error("patch too large");
+    std::vector<uint8_t> packed = CompressBlock(recipe.stream.data(), recipe.stream.size(), effort);
+    const bool raw = !CompressionPays(packed.size(), recipe.stream.size());
+    source.record.rawStream = raw;
+    source.record.expandedSize = (u32)recipe.stream.size();
+    source.stored = raw ? std::move(recipe.stream) : std::move(packed);
+    source.record.storedSize = (u32)source.stored.size();
+    made.stream += source.record.expandedSize;
+    made.equalBytes += recipe.equalBytes;
+    made.changedBytes += recipe.changedBytes;
+    made.addedBytes += recipe.addedBytes;
     kept.push_back(std::move(source));
   }
   made.sources = kept.size();
@@ -288,19 +342,16 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
   Sha256(newData, (u32)newSize, header.newSha256);
   header.sourceCount = (u32)kept.size();
   size_t offset = kPatchHeaderSize + kept.size() * kPatchSourceSize;
-  for (Kept& source : kept)
-    for (u32 s = 0; s < kPatchStreamCount; ++s) {
-      source.record.streams[s].offset = (u32)offset;
-      offset += source.stored[s].size();
-    }
+  for (Kept& source : kept) {
+    source.record.streamOffset = (u32)offset;
+    offset += source.stored.size();
+  }
   if (offset > 0xFFFFFFFFu) throw std::length_error("patch too large");
   std::vector<uint8_t> container;
   container.reserve(offset);
   PutBytes(container, &header, sizeof header);
   for (const Kept& source : kept) PutBytes(container, &source.record, sizeof source.record);
-  for (const Kept& source : kept)
-    for (u32 s = 0; s < kPatchStreamCount; ++s)
-      PutBytes(container, source.stored[s].data(), source.stored[s].size());
+  for (const Kept& source : kept) PutBytes(container, source.stored.data(), source.stored.size());
   if (report) *report = made;
   return container;
 }
