@@ -85,6 +85,14 @@ std::vector<std::string> AllFiles(const char* root) {
   return files;
 }
 
+// At most `limit` bytes of a file, in a block of its own size.
+Bytes ReadUpTo(const std::string& path, size_t limit) {
+  std::error_code error;
+  const uintmax_t size = fs::file_size(path, error);
+  if (error) return Bytes();
+  return bench::ReadPart(path, (size_t)std::min<uintmax_t>(size, limit));
+}
+
 void AddMember(Bytes& archive, const std::string& name, const Bytes& content) {
   char header[64] = {};
   std::snprintf(header, sizeof header, "%.44s %018zu", name.c_str(), content.size());
@@ -99,7 +107,7 @@ void MakeArchivePair(Bytes& old, Bytes& next) {
   for (const char* root : {"/usr/share", "/usr/lib"}) {
     for (const std::string& path : AllFiles(root)) {
       if (total >= kTarget) break;
-      Bytes content = bench::ReadPart(path, std::min<size_t>(kTarget - total, 64u << 20));
+      Bytes content = ReadUpTo(path, std::min<size_t>(kTarget - total, 64u << 20));
       total += content.size() + 64;
       members.emplace_back(path, std::move(content));
     }
@@ -126,7 +134,7 @@ void MakeArchivePair(Bytes& old, Bytes& next) {
     AddMember(next, members[i].first, content);
     if (change[i] == 2 && freshAt < fresh.size()) {
       const std::string& path = fresh[freshAt++ * 7 % fresh.size()];
-      AddMember(next, path, bench::ReadPart(path, 1u << 20));
+      AddMember(next, path, ReadUpTo(path, 1u << 20));
     }
   }
 }
@@ -190,7 +198,7 @@ void MakeTextPair(Bytes& old, Bytes& next) {
   for (const char* root : {"/usr/share/common-licenses", "/usr/share/perl5", "/usr/include"})
     for (const std::string& path : bench::SortedFiles(root, false)) {
       if (old.size() >= kTarget) break;
-      const Bytes part = bench::ReadPart(path, kTarget - old.size());
+      const Bytes part = ReadUpTo(path, kTarget - old.size());
       old.insert(old.end(), part.begin(), part.end());
     }
   std::mt19937 random(42);

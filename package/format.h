@@ -105,8 +105,10 @@ static const u8 kScrambleRotations[8] = {7, 13, 3, 29, 11, 5, 19, 23};
 //   added        LEB128, then that many new bytes
 //   seek         LEB128, zigzag-coded (even n: n / 2, odd n: -(n + 1) / 2)
 // `equal` bytes are copied from the old file at the old position as they
-// are, then `changed` bytes are each the next old byte plus its difference
-// byte (mod 256); both move the old position along. The added bytes follow;
+// are; then the next `changed` old bytes and the difference bytes are added
+// as two little-endian numbers (each byte's carry goes into the next, the
+// last one's is dropped), so a moved address differs by the same bytes
+// whether or not its change carries. Both move the old position along. The added bytes follow;
 // then `seek` moves the old position. Exact copies cost no bytes but their
 // length, so long unchanged stretches stay small without an entropy coder,
 // and the difference bytes lie beside the operations that use them, where

@@ -164,9 +164,11 @@ u32 OldBytes(Applier* applier, u32 offset, const u8** bytes, u32 want) {
   return want < ready ? want : ready;
 }
 
-// `count` bytes from the installed file at `offset`, each plus the next
-// difference byte when `withDifferences`.
+// `count` bytes from the installed file at `offset`, plus as many
+// difference bytes when `withDifferences`, added as two little-endian
+// numbers.
 int CopyOld(Applier* applier, u32 offset, u32 count, int withDifferences) {
+  u32 carry = 0;
   while (count) {
     u8* to = nullptr;
     const u8* from;
@@ -179,7 +181,11 @@ int CopyOld(Applier* applier, u32 offset, u32 count, int withDifferences) {
       const u8* difference;
       step = Take(&applier->stream, &difference, step);
       if (!step) return 0;
-      for (u32 i = 0; i < step; ++i) to[i] = (u8)(from[i] + difference[i]);
+      for (u32 i = 0; i < step; ++i) {
+        const u32 sum = (u32)from[i] + difference[i] + carry;
+        to[i] = (u8)sum;
+        carry = sum >> 8;
+      }
     } else {
       memcpy(to, from, step);
     }

@@ -25,9 +25,10 @@ constexpr size_t kTrustedRun = 32;
 constexpr size_t kLooseReach = 64;
 constexpr size_t kLooseShare = 16;
 constexpr size_t kNearbyShift = 16;
-// Equal stretches shorter than this between changed bytes cost less as
-// zero differences than as an operation of their own.
-constexpr size_t kShortestEqual = 2;
+// Equal stretches shorter than a limit between changed bytes cost less as
+// zero differences than as an operation of their own; which limit makes the
+// smallest patch depends on the file, so each of these is tried.
+constexpr size_t kShortestEquals[] = {2, 4, 8};
 constexpr size_t kLargestFile = 0x7FFFFFFF;
 
 size_t CommonPrefix(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength) {
@@ -125,8 +126,9 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
     if (!aligned) {
       // Shortly after an alignment is lost, one close to it (the next part
       // padded differently) may hold loosely where no exact match is long.
-      if (!segments.empty() && position - gapStart < kLooseReach) {
-        const Segment& last = segments.back();
+      // Before the first alignment, the old position's start stands in.
+      if (position - gapStart < kLooseReach) {
+        const Segment last = segments.empty() ? Segment{0, 0, 0} : segments.back();
         const size_t reach = std::min(kLooseReach, newSize - position);
         size_t bestSame = 0, bestOld = 0;
         for (size_t shift = 0; shift <= 2 * kNearbyShift; ++shift) {
@@ -237,7 +239,7 @@ void PutCopy(Recipe& recipe, size_t equal, size_t changed, bool jump) {
 }
 
 Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
-              size_t newSize) {
+              size_t newSize, size_t shortestEqual) {
   Recipe recipe;
   size_t oldPosition = 0;
   if (segments.empty() ? newSize > 0
@@ -268,13 +270,17 @@ Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const ui
           continue;
         }
         size_t same = changedEnd;
-        while (same < length && n[same] == o[same] && same - changedEnd < kShortestEqual) ++same;
-        if (same - changedEnd >= kShortestEqual || same == length) break;
+        while (same < length && n[same] == o[same] && same - changedEnd < shortestEqual) ++same;
+        if (same - changedEnd >= shortestEqual || same == length) break;
         changedEnd = same;
       }
       PutCopy(recipe, equalEnd - i, changedEnd - equalEnd, changedEnd == length && jumps);
-      for (size_t k = equalEnd; k < changedEnd; ++k)
-        recipe.stream.push_back((uint8_t)(n[k] - o[k]));
+      int borrow = 0;
+      for (size_t k = equalEnd; k < changedEnd; ++k) {
+        const int difference = (int)n[k] - (int)o[k] - borrow;
+        recipe.stream.push_back((uint8_t)difference);
+        borrow = difference < 0;
+      }
       recipe.equalBytes += equalEnd - i;
       recipe.changedBytes += changedEnd - equalEnd;
       i = changedEnd;
@@ -316,13 +322,21 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
     });
     if (seen) continue;
     Recipe recipe;
+    std::vector<uint8_t> packed;
     {
       const OldIndex index(version.data, version.size);
-      recipe = Encode(Align(index, version.data, version.size, newData, newSize), version.data,
-                      newData, newSize);
+      const std::vector<Segment> segments =
+          Align(index, version.data, version.size, newData, newSize);
+      for (size_t shortestEqual : kShortestEquals) {
+        Recipe candidate = Encode(segments, version.data, newData, newSize, shortestEqual);
+        std::vector<uint8_t> candidatePacked =
+            CompressBlock(candidate.stream.data(), candidate.stream.size(), effort);
+        if (!packed.empty() && candidatePacked.size() >= packed.size()) continue;
+        recipe = std::move(candidate);
+        packed = std::move(candidatePacked);
+      }
     }
     if (recipe.stream.size() > 0xFFFFFFFFu) throw std::length_error("patch too large");
-    std::vector<uint8_t> packed = CompressBlock(recipe.stream.data(), recipe.stream.size(), effort);
     const bool raw = !CompressionPays(packed.size(), recipe.stream.size());
     source.record.rawStream = raw;
     source.record.expandedSize = (u32)recipe.stream.size();
