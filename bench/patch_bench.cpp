@@ -146,8 +146,9 @@ std::string ProgramSource(bool changed) {
   auto name = [](int i) { return "f" + std::to_string(i); };
   for (int i = 0; i < kFunctions; ++i) {
     if (changed && i == 40)
-      source += "__attribute__((noinline)) int added(int x) { char b[32]; "
-                "snprintf(b, sizeof b, \"added %d\", x); return (int)strlen(b) * x; }\n";
+      source +=
+          "__attribute__((noinline)) int added(int x) { char b[32]; "
+          "snprintf(b, sizeof b, \"added %d\", x); return (int)strlen(b) * x; }\n";
     int a = (int)(random() % 100) + 1;
     const int b = (int)(random() % 7) + 1, kind = (int)(random() % 4);
     const std::string callee = i ? name((int)(random() % (unsigned)i)) : std::string("abs");
@@ -176,8 +177,9 @@ std::string ProgramSource(bool changed) {
   source += "int (*table[])(int) = {";
   for (int i = 0; i < kFunctions; ++i) source += name(i) + ",";
   if (changed) source += "added,";
-  source += "};\nint main(int argc, char**) { int s = 0; for (auto* f : table) s += f(argc); "
-            "printf(\"%d\\n\", s); return 0; }\n";
+  source +=
+      "};\nint main(int argc, char**) { int s = 0; for (auto* f : table) s += f(argc); "
+      "printf(\"%d\\n\", s); return 0; }\n";
   return source;
 }
 
@@ -239,9 +241,7 @@ void MakeUnrelatedPair(Bytes& old, Bytes& next) {
   for (uint8_t& b : next) b = (uint8_t)random();
 }
 
-void ResetPeakMemory() {
-  std::ofstream("/proc/self/clear_refs") << "5";
-}
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 size_t PeakMemory() {
   std::ifstream status("/proc/self/status");
@@ -295,8 +295,8 @@ size_t RunTool(const std::string& command, const std::string& output, double* se
   return size;
 }
 
-Row Measure(const std::string& folder, const std::string& name, const Bytes& old,
-            const Bytes& next, bool tools, bool keep) {
+Row Measure(const std::string& folder, const std::string& name, const Bytes& old, const Bytes& next,
+            bool tools, bool keep) {
   Row row;
   row.name = name;
   row.oldSize = old.size();
@@ -339,9 +339,9 @@ Row Measure(const std::string& folder, const std::string& name, const Bytes& old
     const std::string out = folder + "/" + name + ".tool";
     row.xdelta = RunTool("xdelta3 -9 -e -f -s " + oldPath + " " + newPath + " " + out, out,
                          &row.xdeltaSeconds);
-    row.zstd = RunTool("zstd -q -f --patch-from=" + oldPath + " --ultra -22 --long=31 " +
-                           newPath + " -o " + out,
-                       out, &row.zstdSeconds);
+    row.zstd = RunTool(
+        "zstd -q -f --patch-from=" + oldPath + " --ultra -22 --long=31 " + newPath + " -o " + out,
+        out, &row.zstdSeconds);
     row.bsdiff = RunTool("bsdiff " + oldPath + " " + newPath + " " + out, out, &row.bsdiffSeconds);
   }
   if (!keep) {
@@ -362,13 +362,22 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--folder" && hasValue) folder = argv[++i];
-    else if (arg == "--pairs" && hasValue) pairs = argv[++i];
-    else if (arg == "--old-program" && hasValue) oldProgram = argv[++i];
-    else if (arg == "--new-program" && hasValue) newProgram = argv[++i];
-    else if (arg == "--no-tools") tools = false;
-    else if (arg == "--keep") keep = true;
-    else Fail("usage: patch_bench [--folder DIR] [--pairs LIST] [--old-program F --new-program F] [--no-tools] [--keep]");
+    if (arg == "--folder" && hasValue)
+      folder = argv[++i];
+    else if (arg == "--pairs" && hasValue)
+      pairs = argv[++i];
+    else if (arg == "--old-program" && hasValue)
+      oldProgram = argv[++i];
+    else if (arg == "--new-program" && hasValue)
+      newProgram = argv[++i];
+    else if (arg == "--no-tools")
+      tools = false;
+    else if (arg == "--keep")
+      keep = true;
+    else
+      Fail(
+          "usage: patch_bench [--folder DIR] [--pairs LIST] [--old-program F --new-program F] "
+          "[--no-tools] [--keep]");
   }
   fs::remove_all(folder);
   fs::create_directories(folder);
@@ -377,11 +386,16 @@ int main(int argc, char** argv) {
   for (const std::string name : {"archive", "program", "text", "unrelated"}) {
     if (("," + pairs + ",").find("," + name + ",") == std::string::npos) continue;
     Bytes old, next;
-    if (name == "archive") MakeArchivePair(old, next);
-    else if (name == "program" && !oldProgram.empty()) old = ReadFile(oldProgram), next = ReadFile(newProgram);
-    else if (name == "program") MakeProgramPair(folder, old, next);
-    else if (name == "text") MakeTextPair(old, next);
-    else MakeUnrelatedPair(old, next);
+    if (name == "archive")
+      MakeArchivePair(old, next);
+    else if (name == "program" && !oldProgram.empty())
+      old = ReadFile(oldProgram), next = ReadFile(newProgram);
+    else if (name == "program")
+      MakeProgramPair(folder, old, next);
+    else if (name == "text")
+      MakeTextPair(old, next);
+    else
+      MakeUnrelatedPair(old, next);
     std::printf("%s: %zu -> %zu bytes\n", name.c_str(), old.size(), next.size());
     std::fflush(stdout);
     rows.push_back(Measure(folder, name, old, next, tools, keep));
@@ -400,8 +414,8 @@ int main(int argc, char** argv) {
                 r.newSize, r.ours, r.xdelta, r.zstd, r.bsdiff, ratio(r.xdelta), ratio(r.zstd),
                 ratio(r.bsdiff));
   }
-  std::printf("\n%-10s %9s %9s %9s %11s %11s   %s\n", "pair", "make MB/s", "peak MiB",
-              "+make MiB", "apply MB/s", "block MiB", "changed/added/stream bytes, equal bytes");
+  std::printf("\n%-10s %9s %9s %9s %11s %11s   %s\n", "pair", "make MB/s", "peak MiB", "+make MiB",
+              "apply MB/s", "block MiB", "changed/added/stream bytes, equal bytes");
   for (const Row& r : rows)
     std::printf("%-10s %9.1f %9.1f %9.1f %11.1f %11.2f   %zu/%zu/%zu %zu\n", r.name.c_str(),
                 MB(r.newSize, r.makeSeconds), r.makePeak / 1048576.0,

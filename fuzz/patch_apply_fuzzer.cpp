@@ -80,7 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Sha256(files.result.data(), files.written, digest);
     Check(std::memcmp(digest, header.newSha256, kSha256Size) == 0, "success with a wrong result");
   }
-  if (!valid) Check(ApplyPatch(patch.data(), length, 0, &callbacks) == 0, "a refused container applied");
+  if (!valid)
+    Check(ApplyPatch(patch.data(), length, 0, &callbacks) == 0, "a refused container applied");
   Check(HostLiveAllocations() == live, "a block was not released");
   return 0;
 }

@@ -26,9 +26,9 @@ struct StreamReader {
   StreamDecoder decoder;
   const u8* raw;  // the next byte of a stream kept as it is, or null
   u8* window;
-  u32 filled;     // bytes in the window
-  u32 readAt;     // next byte handed out, within the window
-  u32 produced;   // bytes made (expanded or taken) so far
+  u32 filled;    // bytes in the window
+  u32 readAt;    // next byte handed out, within the window
+  u32 produced;  // bytes made (expanded or taken) so far
   u32 expected;
 };
 
@@ -55,8 +55,10 @@ void BeginReader(StreamReader* reader, const u8* patch, const PatchSource* sourc
   memset(reader, 0, sizeof *reader);
   reader->expected = source->expandedSize;
   reader->window = window;
-  if (source->rawStream) reader->raw = patch + source->streamOffset;
-  else BeginStreamDecode(&reader->decoder, patch + source->streamOffset, source->storedSize);
+  if (source->rawStream)
+    reader->raw = patch + source->streamOffset;
+  else
+    BeginStreamDecode(&reader->decoder, patch + source->streamOffset, source->storedSize);
 }
 
 // Expands the next piece after the last kLongestReach bytes of history.
@@ -131,8 +133,8 @@ int TakeNumber(StreamReader* reader, u32* value) {
 int Flush(Applier* applier) {
   if (!applier->outputLength) return 1;
   Sha256Update(&applier->hash, applier->output, applier->outputLength);
-  const int ok = applier->files->writeNew(applier->files->newContext, applier->output,
-                                          applier->outputLength);
+  const int ok =
+      applier->files->writeNew(applier->files->newContext, applier->output, applier->outputLength);
   applier->outputLength = 0;
   return ok;
 }

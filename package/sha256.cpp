@@ -77,14 +77,16 @@ __attribute__((target("sha,sse4.1"))) void CompressWithShaInstructions(u32 state
     for (int group = 0; group < 16; ++group) {
       __m128i& current = words[group & 3];
       if (group < 4) {
-        current = _mm_shuffle_epi8(_mm_loadu_si128((const __m128i_u*)(data + 16 * group)), byteSwap);
+        const __m128i_u* words16 = (const __m128i_u*)(data + 16 * group);
+        current = _mm_shuffle_epi8(_mm_loadu_si128(words16), byteSwap);
       } else {
         const __m128i& previous = words[(group - 1) & 3];
         __m128i next = _mm_sha256msg1_epu32(current, words[(group - 3) & 3]);
         next = _mm_add_epi32(next, _mm_alignr_epi8(previous, words[(group - 2) & 3], 4));
         current = _mm_sha256msg2_epu32(next, previous);
       }
-      __m128i message = _mm_add_epi32(current, _mm_loadu_si128((const __m128i_u*)&kRound[4 * group]));
+      const __m128i_u* rounds = (const __m128i_u*)&kRound[4 * group];
+      __m128i message = _mm_add_epi32(current, _mm_loadu_si128(rounds));
       cdgh = _mm_sha256rnds2_epu32(cdgh, abef, message);
       message = _mm_shuffle_epi32(message, 0x0E);
       abef = _mm_sha256rnds2_epu32(abef, cdgh, message);

@@ -25,10 +25,17 @@ constexpr size_t kTrustedRun = 32;
 constexpr size_t kLooseReach = 64;
 constexpr size_t kLooseShare = 16;
 constexpr size_t kNearbyShift = 16;
-// Equal stretches shorter than a limit between changed bytes cost less as
-// zero differences than as an operation of their own; which limit makes the
-// smallest patch depends on the file, so each of these is tried.
-constexpr size_t kShortestEquals[] = {2, 4, 8};
+// How changed bytes are grouped. Equal stretches shorter than
+// `shortestEqual` between changed bytes cost less as zero differences than
+// as an operation of their own; a run of changes is made at least
+// `shortestChange` long, so that a moved address reads the same whether or
+// not its change carried into the next byte, and a table of them repeats
+// exactly. Which shape packs smallest depends on the file, so each of these
+// is tried.
+struct Shape {
+  size_t shortestEqual, shortestChange;
+};
+constexpr Shape kShapes[] = {{2, 1}, {4, 1}, {2, 2}, {4, 2}};
 constexpr size_t kLargestFile = 0x7FFFFFFF;
 
 size_t CommonPrefix(const uint8_t* a, size_t aLength, const uint8_t* b, size_t bLength) {
@@ -155,7 +162,8 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
       continue;
     }
     size_t oldAt = current.oldStart + (position - current.newStart);
-    const size_t run = CommonPrefix(old + oldAt, oldSize - oldAt, next + position, newSize - position);
+    const size_t run =
+        CommonPrefix(old + oldAt, oldSize - oldAt, next + position, newSize - position);
     position += run;
     oldAt += run;
     if (position == newSize) break;
@@ -173,8 +181,8 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
         break;
       }
     }
-    if (!skip && SameBytes(old + oldAt, oldSize - oldAt, next + position, kLooseReach) >=
-                     kLooseShare) {
+    if (!skip &&
+        SameBytes(old + oldAt, oldSize - oldAt, next + position, kLooseReach) >= kLooseShare) {
       // Dense small changes (tables of moved addresses): the alignment
       // holds; its changed bytes cost no more than added ones would.
       skip = 1;
@@ -225,8 +233,8 @@ void PutJump(Recipe& recipe, const uint8_t* next, size_t from, size_t to, size_t
   PutNumber(recipe.stream, (uint32_t)(to - from));
   recipe.stream.insert(recipe.stream.end(), next + from, next + to);
   recipe.addedBytes += to - from;
-  const uint32_t seek = oldTo >= oldFrom ? (uint32_t)(oldTo - oldFrom) * 2
-                                         : (uint32_t)(oldFrom - oldTo) * 2 - 1;
+  const uint32_t seek =
+      oldTo >= oldFrom ? (uint32_t)(oldTo - oldFrom) * 2 : (uint32_t)(oldFrom - oldTo) * 2 - 1;
   PutNumber(recipe.stream, seek);
 }
 
@@ -239,11 +247,11 @@ void PutCopy(Recipe& recipe, size_t equal, size_t changed, bool jump) {
 }
 
 Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
-              size_t newSize, size_t shortestEqual) {
+              size_t newSize, const Shape& shape) {
   Recipe recipe;
   size_t oldPosition = 0;
   if (segments.empty() ? newSize > 0
-                      : segments.front().newStart > 0 || segments.front().oldStart > 0) {
+                       : segments.front().newStart > 0 || segments.front().oldStart > 0) {
     const size_t to = segments.empty() ? newSize : segments.front().newStart;
     const size_t oldTo = segments.empty() ? 0 : segments.front().oldStart;
     PutCopy(recipe, 0, 0, true);
@@ -270,10 +278,13 @@ Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const ui
           continue;
         }
         size_t same = changedEnd;
-        while (same < length && n[same] == o[same] && same - changedEnd < shortestEqual) ++same;
-        if (same - changedEnd >= shortestEqual || same == length) break;
+        while (same < length && n[same] == o[same] && same - changedEnd < shape.shortestEqual)
+          ++same;
+        if (same - changedEnd >= shape.shortestEqual || same == length) break;
         changedEnd = same;
       }
+      if (changedEnd > equalEnd)
+        changedEnd = std::min(length, std::max(changedEnd, equalEnd + shape.shortestChange));
       PutCopy(recipe, equalEnd - i, changedEnd - equalEnd, changedEnd == length && jumps);
       int borrow = 0;
       for (size_t k = equalEnd; k < changedEnd; ++k) {
@@ -327,8 +338,8 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
       const OldIndex index(version.data, version.size);
       const std::vector<Segment> segments =
           Align(index, version.data, version.size, newData, newSize);
-      for (size_t shortestEqual : kShortestEquals) {
-        Recipe candidate = Encode(segments, version.data, newData, newSize, shortestEqual);
+      for (const Shape& shape : kShapes) {
+        Recipe candidate = Encode(segments, version.data, newData, newSize, shape);
         std::vector<uint8_t> candidatePacked =
             CompressBlock(candidate.stream.data(), candidate.stream.size(), effort);
         if (!packed.empty() && candidatePacked.size() >= packed.size()) continue;

@@ -37,6 +37,5 @@ struct PatchMakeReport {
 // of 2 GiB or more. Working memory besides the files: the suffix array, 4
 // bytes per old byte, then the recipe and its compressed form.
 std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const uint8_t* newData,
-                               size_t newSize,
-                               CompressEffort effort = CompressEffort::kBest,
+                               size_t newSize, CompressEffort effort = CompressEffort::kBest,
                                PatchMakeReport* report = nullptr);

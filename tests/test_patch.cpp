@@ -50,7 +50,7 @@ int WriteNew(void* context, const u8* bytes, u32 length) {
 struct Outcome {
   int source = kPatchNoSource;
   int applied = 0;
-  bool exact = false;        // the bytes written are the new file
+  bool exact = false;  // the bytes written are the new file
   bool canaryIntact = true;
 };
 
@@ -109,7 +109,8 @@ Bytes Delete(const Bytes& old, std::mt19937& random) {
 }
 Bytes Replace(const Bytes& old, std::mt19937& random) {
   Bytes next = old;
-  for (int i = 0; i < 200 && !next.empty(); ++i) next[random() % next.size()] ^= (uint8_t)(1 + random() % 255);
+  for (int i = 0; i < 200 && !next.empty(); ++i)
+    next[random() % next.size()] ^= (uint8_t)(1 + random() % 255);
   return next;
 }
 Bytes Move(const Bytes& old, std::mt19937& random) {
@@ -137,13 +138,19 @@ struct Case {
 
 TEST(Patch, EachMutationRoundTrips) {
   const Case cases[] = {
-      {"insert", Insert, 100000},         {"delete", Delete, 100000},
-      {"replace", Replace, 100000},       {"move", Move, 100000},
-      {"truncate", Truncate, 100000},     {"unrelated", Unrelated, 50000},
-      {"identical", Same, 70000},         {"emptied", Emptied, 1000},
-      {"from empty", Insert, 0},          {"both empty", Same, 0},
+      {"insert", Insert, 100000},
+      {"delete", Delete, 100000},
+      {"replace", Replace, 100000},
+      {"move", Move, 100000},
+      {"truncate", Truncate, 100000},
+      {"unrelated", Unrelated, 50000},
+      {"identical", Same, 70000},
+      {"emptied", Emptied, 1000},
+      {"from empty", Insert, 0},
+      {"both empty", Same, 0},
       // Larger than every window of the applier, so each moves along.
-      {"large replace", Replace, 5u << 20}, {"large insert", Insert, 3u << 20},
+      {"large replace", Replace, 5u << 20},
+      {"large insert", Insert, 3u << 20},
   };
   for (const Case& c : cases) {
     std::mt19937 random(7);
@@ -169,7 +176,8 @@ TEST(Patch, RandomMutationChainsRoundTrip) {
     std::mt19937 random(seed);
     const Bytes old = ProgramLike(random, random() % 300000);
     Bytes next = old;
-    for (uint32_t steps = 1 + random() % 4; steps; --steps) next = mutations[random() % 5](next, random);
+    for (uint32_t steps = 1 + random() % 4; steps; --steps)
+      next = mutations[random() % 5](next, random);
     const Bytes patch = MakeFrom({&old}, next);
     const Outcome outcome = Apply(patch, old, next, 0);
     EXPECT_EQ(outcome.applied, 1) << "seed " << seed;
@@ -263,8 +271,10 @@ TEST(Patch, DamagedContainersAreRefused) {
       damaged[at] ^= flip;
       const Outcome outcome = Apply(damaged, old, next, 0);
       ASSERT_TRUE(outcome.canaryIntact) << at;
-      if (outcome.applied) ASSERT_TRUE(outcome.exact) << "byte " << at << " flip " << (int)flip;
-      else ++refused;
+      if (outcome.applied)
+        ASSERT_TRUE(outcome.exact) << "byte " << at << " flip " << (int)flip;
+      else
+        ++refused;
     }
   }
   EXPECT_GT(refused, patch.size() * 2);
