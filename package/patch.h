@@ -2,9 +2,9 @@
 // of a file is installed, and making the new file from it.
 //
 // The old file and the result go through the caller's callbacks, so the
-// updater writes to a temporary file and tests use memory. Working memory is
-// one block of kPatchWorkspaceSize bytes, whatever the file's size; the
-// container itself is read where it lies.
+// updater writes to a temporary file and tests use memory. Each call takes
+// one block of at most PatchWorkspaceSize() bytes, whatever the file's size;
+// the container itself is read where it lies.
 #pragma once
 #include "platform/base.h"
 
@@ -28,13 +28,13 @@ enum : u32 {
   kPatchStreamPiece = 1u << 17,   // stream bytes expanded at a time
 };
 
-// The one block the applier allocates, in bytes (under 2 MiB).
+// The largest block a call allocates, in bytes (about 1.4 MiB).
 u32 PatchWorkspaceSize();
 
 // Returns 1 when `patch` (`length` bytes) is a patch container whose
 // header and source records are whole, whose sources are at least one and
 // fit the container, and each of whose streams lies within it and could
-// expand to its stated size; 0 otherwise, also for a null `patch`. Reads
+// expand to its stated size (a stream kept as it is: is that size); 0 otherwise, also for a null `patch`. Reads
 // only within `patch` + `length`.
 int CheckPatchContainer(const u8* patch, u32 length);
 
