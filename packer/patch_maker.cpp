@@ -221,8 +221,8 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
         break;
       }
     }
-    if (!skip &&
-        SameBytes(old + oldAt, oldSize - oldAt, next + position, kLooseReach) >= kLooseShare) {
+    if (!skip && SameBytes(old + oldAt, oldSize - oldAt, next + position,
+                           std::min(kLooseReach, newSize - position)) >= kLooseShare) {
       // Dense small changes (tables of moved addresses): the alignment
       // holds; its changed bytes cost no more than added ones would.
       skip = 1;
