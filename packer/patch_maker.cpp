@@ -12,8 +12,12 @@
 namespace {
 
 // An exact match shorter than this is not worth an operation that moves
-// the old position.
+// the old position; one that moves it far (a seek of several bytes, which
+// no stream match shortens) must be longer still, or common phrases found
+// all over a large old file cost more than the bytes they stand for.
 constexpr size_t kShortestAnchor = 12;
+constexpr size_t kShortestFarAnchor = 32;
+constexpr size_t kNearSeek = 1u << 12;
 // Where an alignment breaks, it resumes when this many bytes match again
 // within kResumeReach bytes; a resumed run this long is kept without
 // looking elsewhere.
@@ -140,6 +144,12 @@ class OldIndex {
   uint64_t anchorMask_ = 0;
 };
 
+bool WorthAnchoring(const Match& match, size_t oldPosition) {
+  const size_t distance =
+      match.oldAt > oldPosition ? match.oldAt - oldPosition : oldPosition - match.oldAt;
+  return match.length >= (distance < kNearSeek ? kShortestAnchor : kShortestFarAnchor);
+}
+
 // New bytes [newStart, newStart + length) coded against old bytes from
 // oldStart on.
 struct Segment {
@@ -193,7 +203,9 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
         continue;
       }
       const Match match = index.Longest(next + position, newSize - position);
-      if (match.length >= kShortestAnchor) {
+      const size_t oldPosition =
+          segments.empty() ? 0 : segments.back().oldStart + segments.back().length;
+      if (WorthAnchoring(match, oldPosition)) {
         open(position, match);
         position += match.length;
       } else {
@@ -241,7 +253,7 @@ std::vector<Segment> Align(const OldIndex& index, const uint8_t* old, size_t old
     const Match match = index.MayAnchor(next + position, newSize - position)
                             ? index.Longest(next + position, newSize - position)
                             : Match{};
-    if (match.length >= kShortestAnchor &&
+    if (WorthAnchoring(match, oldAt) &&
         match.length > SameBytes(old + oldAt, oldSize - oldAt, next + position, match.length) + 8) {
       close(position);
       open(position, match);
