@@ -1,6 +1,7 @@
 // The package digest's hash against the published SHA-256 test vectors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "package/sha256.h"
@@ -47,6 +48,25 @@ TEST(Sha256, EveryTailLengthAroundTheBlockEdge) {
     EXPECT_NE(hash, previous);
     EXPECT_EQ(hash, HashOf(std::string(length, 'x')));
     previous = hash;
+  }
+}
+}  // namespace
+
+namespace {
+// The hash of bytes handed over in pieces of every awkward length must be
+// the hash of the whole.
+TEST(Sha256, PiecesGiveTheHashOfTheWhole) {
+  std::string bytes(1000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = (char)(i * 131 + (i >> 3));
+  const std::string whole = HashOf(bytes);
+  for (size_t step : {1u, 3u, 63u, 64u, 65u, 127u, 999u}) {
+    Sha256State hash;
+    Sha256Begin(&hash);
+    for (size_t at = 0; at < bytes.size(); at += step)
+      Sha256Update(&hash, bytes.data() + at, (u32)std::min(step, bytes.size() - at));
+    u8 digest[kSha256Size];
+    Sha256End(&hash, digest);
+    EXPECT_EQ(Hex(digest), whole) << "pieces of " << step;
   }
 }
 }  // namespace

@@ -8,6 +8,7 @@ packages=(
   g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 xvfb xauth x11-apps imagemagick fonts-ipafont-gothic
   locales googletest libbenchmark-dev zlib1g-dev liblz4-dev osslsigncode
+  libdivsufsort-dev xdelta3 zstd bsdiff
 )
 
 missing=()
