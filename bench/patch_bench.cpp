@@ -50,6 +50,7 @@
 #include "packer/compress.h"
 #include "packer/patch_maker.h"
 #include "platform/memory.h"
+#include "sim/sim.h"
 
 namespace {
 

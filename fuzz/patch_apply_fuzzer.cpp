@@ -14,6 +14,7 @@
 #include "package/patch.h"
 #include "package/sha256.h"
 #include "platform/memory.h"
+#include "sim/sim.h"
 
 namespace {
 

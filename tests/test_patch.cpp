@@ -15,6 +15,7 @@
 #include "package/patch.h"
 #include "packer/patch_maker.h"
 #include "platform/memory.h"
+#include "sim/sim.h"
 
 namespace {
 
