@@ -424,15 +424,15 @@ class Checker {
       else known.assign(std::begin(kUpdateKeys), std::end(kUpdateKeys));
       for (const IniKey& k : section.keys) {
         if (k.name.empty() || k.name[0] == ';' || IsKnown(k.name, known, update)) continue;
-        std::vector<std::string> near = known;
+        std::vector<std::string> candidates = known;
         // A misspelt line key keeps its number: UpdateFiel02 is UpdateFile02.
         const size_t digits = k.name.find_first_of("0123456789");
         if (update && digits != std::string::npos)
           for (const char* prefix : {"UpdateFile", "CopyFile"})
-            near.push_back(prefix + k.name.substr(digits));
+            candidates.push_back(prefix + k.name.substr(digits));
         Warn(k.line, "unknown-key",
              Display(k.name) + " is no key of [" + Display(section.name) +
-                 "] the updater reads" + Suggest(k.name, near, "", ""));
+                 "] the updater reads" + Suggest(k.name, candidates, "", ""));
       }
     }
   }
