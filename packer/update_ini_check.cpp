@@ -741,7 +741,10 @@ class Checker {
       LineAccount a;
       a.key = prefix + TwoDigits(n);
       a.copy = copy;
-      char value[kTextSize];
+      // Zero-filled first, as the updater's key reads fill it: a value cut
+      // inside a double-byte character leaves the bytes after its last whole
+      // character as they were.
+      char value[kTextSize] = {};
       if (!OsReadIniString("UPDATE", a.key.c_str(), "", value, copy ? (u32)kPathSize : (u32)kTextSize,
                            absoluteIni_.c_str()))
         break;
