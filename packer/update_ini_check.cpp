@@ -11,14 +11,10 @@
 #include "flow/update_plan.h"
 #include "packer/encoding.h"
 #include "platform/ini.h"
+#include "platform/tool_files.h"
+#include "platform/tool_text.h"
 #include "settings/settings.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
 
 namespace {
 
@@ -70,18 +66,9 @@ std::string FoldKey(const std::string& s) {
 }
 
 #if defined(_WIN32)
-bool Cp932CharValid(const char* p, size_t n) {
-  wchar_t wide[2];
-  return MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, p, (int)n, wide, 2) > 0;
-}
 // File names and messages already are in the ANSI code page (cp932).
 std::string Display(const std::string& cp932) { return cp932; }
 #else
-bool Cp932CharValid(const char* p, size_t n) {
-  std::string ignored;
-  return ConvertText("UTF-8", "CP932", std::string(p, n), &ignored);
-}
-
 // Names in messages as the terminal shows them.
 std::string Display(const std::string& cp932) {
   std::string utf8;
@@ -100,7 +87,7 @@ size_t FirstInvalidCp932(const std::string& s) {
     }
     if (IsUnusedSingleByte(c)) return i;
     const size_t n = IsCp932LeadByte(c) ? 2 : 1;
-    if (i + n > s.size() || !Cp932CharValid(s.data() + i, n)) return i;
+    if (i + n > s.size() || !IsCp932Character(s.data() + i, n)) return i;
     i += n;
   }
   return std::string::npos;
@@ -257,20 +244,6 @@ struct FolderFile {
 #if defined(_WIN32)
 const char kSeparator = '\\';
 
-std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
-  std::vector<FolderFile> files;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
-  *ok = search != INVALID_HANDLE_VALUE;
-  if (!*ok) return files;
-  do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      files.push_back(FolderFile{found.cFileName, folder + "\\" + found.cFileName});
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return files;
-}
-
 // The name an entry has in the file system's spelling.
 bool NativeName(const std::string& cp932, std::string* native) {
   *native = cp932;
@@ -280,17 +253,6 @@ bool NativeName(const std::string& cp932, std::string* native) {
 bool SameNativeNoCase(const std::string& a, const std::string& b) { return SameNoCase(a, b); }
 #else
 const char kSeparator = '/';
-
-std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
-  std::vector<FolderFile> files;
-  std::error_code error;
-  std::filesystem::directory_iterator it(folder, error), end;
-  *ok = !error;
-  for (; !error && it != end; it.increment(error))
-    if (it->is_regular_file(error))
-      files.push_back(FolderFile{it->path().filename().string(), it->path().string()});
-  return files;
-}
 
 bool NativeName(const std::string& cp932, std::string* native) {
   return ConvertText("UTF-8", "CP932", cp932, native);
@@ -305,6 +267,21 @@ bool SameNativeNoCase(const std::string& a, const std::string& b) {
   return true;
 }
 #endif
+
+std::string JoinFolder(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  return (last == '/' || last == kSeparator) ? folder + name : folder + kSeparator + name;
+}
+
+// The plain files of the folder, by their names and paths.
+std::vector<FolderFile> ListFolder(const std::string& folder, bool* ok) {
+  std::vector<std::string> names;
+  *ok = FolderFileNames(folder, &names);
+  std::vector<FolderFile> files;
+  for (const std::string& name : names) files.push_back(FolderFile{name, JoinFolder(folder, name)});
+  return files;
+}
 
 enum class Lookup { kFound, kMissing, kAmbiguous };
 
@@ -330,12 +307,6 @@ Lookup FindFile(const std::vector<FolderFile>& files, const std::string& cp932, 
   if (!matches) return Lookup::kMissing;
   *out = *match;
   return Lookup::kFound;
-}
-
-std::string JoinFolder(const std::string& folder, const std::string& name) {
-  if (folder.empty()) return name;
-  const char last = folder.back();
-  return (last == '/' || last == kSeparator) ? folder + name : folder + kSeparator + name;
 }
 
 // ------------------------------------------------------------ the check

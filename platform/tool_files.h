@@ -39,6 +39,9 @@ std::string ExecutableFolder();
 bool FolderFileNames(const std::string& folder, std::vector<std::string>* names);
 // Whether stderr is a terminal (progress display).
 bool StderrIsTerminal();
+// Line ends on stdout and stderr as written, the same on every system
+// (Windows would add a carriage return before each line feed).
+void UseBinaryStandardStreams();
 
 // A file mapped for reading. Pages that have been read can be handed back
 // (Release), so a pass over a file larger than memory keeps only what it is

@@ -132,6 +132,8 @@ bool FolderFileNames(const std::string& folder, std::vector<std::string>* names)
 
 bool StderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
+void UseBinaryStandardStreams() {}
+
 // ---- mapped reading
 
 MappedFile::~MappedFile() {

@@ -158,6 +158,11 @@ bool FolderFileNames(const std::string& folder, std::vector<std::string>* names)
 
 bool StderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
+void UseBinaryStandardStreams() {
+  _setmode(_fileno(stdout), _O_BINARY);
+  _setmode(_fileno(stderr), _O_BINARY);
+}
+
 // ---- mapped reading
 
 MappedFile::~MappedFile() {

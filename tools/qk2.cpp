@@ -32,10 +32,6 @@
 #include "tools/qk2_package.h"
 #include "tools/qk2_verify.h"
 
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace {
 
@@ -467,11 +463,7 @@ const Command* FindCommand(const std::string& name) {
 
 namespace {
 int Run(int argc, char** argv) {
-#if defined(_WIN32)
-  // Line ends as written, the same on every system.
-  _setmode(_fileno(stdout), _O_BINARY);
-  _setmode(_fileno(stderr), _O_BINARY);
-#endif
+  UseBinaryStandardStreams();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command");
   const std::string name = args[0];

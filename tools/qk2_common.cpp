@@ -7,14 +7,9 @@
 #include "package/sha256.h"
 #include "packer/encoding.h"
 #include "packer/pe_resources.h"
+#include "platform/text.h"
 #include "resources/resource_ids.h"
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
 
 int Report(int code, const std::string& message) {
   std::fprintf(stderr, "qk2: %s\n", message.c_str());
@@ -54,18 +49,6 @@ bool ToCp932(const std::string& terminal, std::string* cp932) {
 
 std::string FromCp932(const std::string& cp932) { return cp932; }
 
-std::string Cp932ToUtf8(const std::string& cp932) {
-  if (cp932.empty()) return cp932;
-  // Without MB_ERR_INVALID_CHARS the system puts U+FFFD (or a default
-  // character) in place of what is no cp932, which is what JSON needs.
-  const int wide = MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), nullptr, 0);
-  std::wstring w((size_t)wide, L'\0');
-  MultiByteToWideChar(932, 0, cp932.data(), (int)cp932.size(), &w[0], wide);
-  const int narrow = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, nullptr, 0, nullptr, nullptr);
-  std::string utf8((size_t)narrow, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &utf8[0], narrow, nullptr, nullptr);
-  return utf8;
-}
 #else
 
 bool ToCp932(const std::string& terminal, std::string* cp932) {
@@ -77,24 +60,6 @@ std::string FromCp932(const std::string& cp932) {
   return ConvertText("UTF-8", "CP932", cp932, &out) ? out : cp932;
 }
 
-std::string Cp932ToUtf8(const std::string& cp932) {
-  std::string whole;
-  if (ConvertText("UTF-8", "CP932", cp932, &whole)) return whole;
-  // Character by character, so that one bad byte costs only itself.
-  std::string out;
-  for (size_t i = 0; i < cp932.size();) {
-    const unsigned char c = (unsigned char)cp932[i];
-    const size_t n = IsCp932LeadByte(c) && i + 1 < cp932.size() ? 2 : 1;
-    std::string piece;
-    if (ConvertText("UTF-8", "CP932", cp932.substr(i, n), &piece)) {
-      out += piece;
-    } else {
-      out += "\xEF\xBF\xBD";
-    }
-    i += n;
-  }
-  return out;
-}
 #endif
 
 std::string TerminalToUtf8(const std::string& text) {
@@ -227,7 +192,7 @@ std::string PathIn(const std::string& folder, const std::string& name) {
 #if defined(_WIN32)
   // A cp932 trail byte may be 0x5C, so a final backslash is checked by characters.
   const char* end = folder.c_str();
-  for (const char* p = folder.c_str(); *p; p = CharNextA(p)) end = p;
+  for (const char* p = folder.c_str(); *p; p = OsCharNext(p)) end = p;
   if (*end == '\\' || *end == '/') return folder + name;
   return folder + "\\" + name;
 #else
@@ -238,7 +203,7 @@ std::string PathIn(const std::string& folder, const std::string& name) {
 std::string BaseName(const std::string& path) {
   const char* start = path.c_str();
 #if defined(_WIN32)
-  for (const char* p = path.c_str(); *p; p = CharNextA(p))
+  for (const char* p = path.c_str(); *p; p = OsCharNext(p))
 #else
   for (const char* p = path.c_str(); *p; ++p)
 #endif

@@ -9,6 +9,7 @@
 
 #include "platform/base.h"
 #include "platform/tool_files.h"
+#include "platform/tool_text.h"
 
 // Exit codes, as `qk2 --help` and docs/qk2.md list them.
 enum ExitCode {
@@ -34,8 +35,7 @@ std::string VersionText();
 // Windows the ANSI code page already is cp932.
 bool ToCp932(const std::string& terminal, std::string* cp932);
 std::string FromCp932(const std::string& cp932);  // unchanged when it is not cp932
-// UTF-8 on every system (JSON output); bytes that are no cp932 become U+FFFD.
-std::string Cp932ToUtf8(const std::string& cp932);
+// Cp932ToUtf8 (platform/tool_text.h): UTF-8 on every system, for JSON.
 // An entry name (cp932) as every message and listing shows it: in the
 // terminal's encoding, with each control character (C0, DEL, and in UTF-8
 // the C1 range) written as \xNN, so that a name can neither move the cursor
