@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "package/decompress.h"
 #include "package/format.h"
 #include "package/scramble.h"
 
@@ -113,39 +112,5 @@ bool BuildPackage(const std::vector<PackInput>& entries, const PackOptions& opti
   PutLE32(&package[8], directoryOffset);
   PutLE32(&package[12], static_cast<uint32_t>(entries.size()));
   *out = std::move(package);
-  return true;
-}
-
-bool ExpandPackageEntry(const uint8_t* package, size_t packageSize, const PackageEntry& record,
-                        uint32_t dataOffset, std::vector<uint8_t>* content, std::string* error) {
-  if (uint64_t{dataOffset} + record.storedSize > packageSize) {
-    *error = "stored bytes run past the end of the package";
-    return false;
-  }
-  std::vector<uint8_t> stored(package + dataOffset, package + dataOffset + record.storedSize);
-  if (record.scrambled == kEntryScrambled)
-    DescrambleBlock(stored.data(), static_cast<u32>(stored.size()));
-  if (!(record.flags & kEntryFlagCompressed)) {
-    if (record.contentSize != record.storedSize) {
-      *error = "content and stored sizes differ on an entry kept as it is";
-      return false;
-    }
-    *content = std::move(stored);
-    return true;
-  }
-  // The same bound as the reader's: no stream expands by more than 91 times.
-  if (uint64_t{record.contentSize} > uint64_t{record.storedSize} * 91) {
-    *error = "content size impossible for the stored stream";
-    return false;
-  }
-  std::vector<uint8_t> expanded(record.contentSize);
-  u32 written = 0;
-  if (!DecompressBlock(expanded.data(), record.contentSize, stored.data(), record.storedSize,
-                       &written, nullptr) ||
-      written != record.contentSize) {
-    *error = "damaged compressed stream";
-    return false;
-  }
-  *content = std::move(expanded);
   return true;
 }

@@ -48,11 +48,3 @@ bool BuildPackage(const std::vector<PackInput>& entries, const PackOptions& opti
 
 // Longest entry name in bytes (the record's field is 260 with the terminator).
 constexpr size_t kMaxEntryNameLength = 259;
-
-// The reading side, for tools and tests: the content of `record`, whose
-// stored bytes start `dataOffset` bytes into `package` (`packageSize` bytes),
-// descrambled and expanded as the updater does it. Returns false with a
-// message in `*error` when the stored bytes run past the package or the
-// stream does not expand to exactly `contentSize` bytes.
-bool ExpandPackageEntry(const uint8_t* package, size_t packageSize, const PackageEntry& record,
-                        uint32_t dataOffset, std::vector<uint8_t>* content, std::string* error);

@@ -25,7 +25,6 @@ bool MoveOver(const std::string& from, const std::string& to, std::string* error
 void RemoveFileQuietly(const std::string& path);
 // A plain file (not a folder) exists at `path`.
 bool IsExistingFile(const std::string& path);
-bool IsExistingFolder(const std::string& path);
 // Makes `path` and the folders above it; true when it is a folder then.
 bool MakeFolders(const std::string& path, std::string* error);
 // Whether `a` and `b` both exist and are one file (also when either is a

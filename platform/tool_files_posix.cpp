@@ -51,6 +51,11 @@ bool WriteAll(int fd, const uint8_t* bytes, size_t length) {
 }
 
 
+bool IsExistingFolder(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
@@ -84,11 +89,6 @@ void RemoveFileQuietly(const std::string& path) { unlink(path.c_str()); }
 bool IsExistingFile(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-bool IsExistingFolder(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool MakeFolders(const std::string& path, std::string* error) {

@@ -97,8 +97,6 @@ bool IsExistingFile(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool IsExistingFolder(const std::string& path) { return IsFolder(path); }
-
 bool MakeFolders(const std::string& path, std::string* error) {
   if (IsFolder(path)) return true;
   std::string parent = FolderPart(path);
