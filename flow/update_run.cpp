@@ -65,23 +65,24 @@ int KeepDataFile(const char* path) {
   return read;
 }
 
-// The destination of `item`: root, DataFolder (created, one level), then
-// the item's path. 0 when it does not fit.
-int UpdateDestination(const struct UpdateItem* item, char* path) {
-  const char* root = item->kind == KindData ? InstallRecord.DataPath : InstallRecord.InstPath;
-  if (!SetPath(path, root) || !JoinPath(path, UpdateDescription.DataFolder)) return 0;
-  OsCreateDirectory(path);  // usually exists already; the write decides
-  return JoinPath(path, item->relativePath);
-}
-
 // One update item. 1 when placed, kept or skipped; 0 when the dialog has
 // been ended.
 int PlaceUpdateItem(WindowHandle dialog, const struct UpdatePlan* plan,
                     const struct UpdateItem* item) {
+  char folder[kPathSize];
   char path[kPathSize];
-  if (!UpdateDestination(item, path)) return FailWrite(dialog);
-  if ((plan->overwriteOnly || item->kind == KindOverwrite) && IsMissingOrFolder(path)) return 1;
-  if (item->kind == KindData && KeepDataFile(path)) return 1;
+  if (!UpdateItemFolder(item, folder)) return FailWrite(dialog);
+  OsCreateDirectory(folder);  // usually exists already; the write decides
+  if (!SetPath(path, folder) || !JoinPath(path, item->relativePath)) return FailWrite(dialog);
+  switch (DecideUpdateItem(plan, item, path)) {
+    case kItemSkipped:
+      return 1;
+    case kItemKeepsData:
+      if (KeepDataFile(path)) return 1;
+      break;  // unreadable after all: the entry is written
+    case kItemWritesEntry:
+      break;
+  }
   const char* name = item->relativePath + item->fileNameOffset;
   if (!ExtractPackageEntry(&UpdaterPackage, name, path, item->kind == KindUpdate))
     return FailWrite(dialog);
@@ -187,6 +188,34 @@ int FindMediaDrive(WindowHandle dialog, int diskNumber, char* drive) {
     }
   }
   return 1;
+}
+
+/*! UpdateItemFolder() :
+ *  The folder `item` goes into: InstallRecord.DataPath for KindData, else
+ *  InstPath, then UpdateDescription.DataFolder (the run creates that one
+ *  level when it is missing). The item's relativePath follows it.
+ *  @return : 1, or 0 when it does not fit kPathSize with two NULs. */
+int UpdateItemFolder(const struct UpdateItem* item, char* folder) {
+  const char* root = item->kind == KindData ? InstallRecord.DataPath : InstallRecord.InstPath;
+  return SetPath(folder, root) && JoinPath(folder, UpdateDescription.DataFolder);
+}
+
+/*! DecideUpdateItem() :
+ *  The placement rules ahead of the package entry, judged without changing
+ *  anything: under OverwriteOnly and for KindOverwrite a missing file (or a
+ *  folder) is skipped; for KindData an existing file that opens for reading
+ *  keeps its content; everything else writes the entry, which then follows
+ *  the newer-file rule (KindUpdate) and the entry's own checks.
+ *  @return : kItemSkipped, kItemKeepsData or kItemWritesEntry. */
+int DecideUpdateItem(const struct UpdatePlan* plan, const struct UpdateItem* item,
+                     const char* path) {
+  if ((plan->overwriteOnly || item->kind == KindOverwrite) && IsMissingOrFolder(path))
+    return kItemSkipped;
+  if (item->kind != KindData || IsMissingOrFolder(path)) return kItemWritesEntry;
+  FileHandle file = OpenFileForRead(path);
+  if (file == kInvalidFile) return kItemWritesEntry;
+  OsCloseFile(file);
+  return kItemKeepsData;
 }
 
 /*! RunUpdate() :

@@ -59,16 +59,14 @@ int CheckFreeSpace(const char* path, u32 needed) {
   return 0;
 }
 
-// The newer-file rule: 1 when the file at `path` was last written strictly
-// after `entryTime`. A file that cannot be opened or timed counts as older.
-int ExistingIsNewer(const char* path, const FileTime* entryTime) {
+// The existing file's last-write time into `*written`; 0 when it cannot
+// be opened or timed (the newer-file rule then counts it as older).
+int ExistingWriteTime(const char* path, FileTime* written) {
   FileHandle file = OpenFileForRead(path);
   if (file == kInvalidFile) return 0;
-  FileTime written;
-  int newer = OsGetFileTime(file, nullptr, nullptr, &written) &&
-              FileTimeValue(&written) > FileTimeValue(entryTime);
+  const int timed = OsGetFileTime(file, nullptr, nullptr, written);
   OsCloseFile(file);
-  return newer;
+  return timed;
 }
 
 // The folder part of `path`, with its trailing backslash, into `folder`
@@ -128,13 +126,13 @@ int WritePieces(const char* path, ContentPieces* pieces, const FileTime* time) {
 // Writes or keeps the destination according to what is there now.
 int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* record, int keepNewer) {
   const FileTime modified = {record->modifiedLow, record->modifiedHigh};
-  const u32 attributes = OsGetFileAttributes(path);
-  if (attributes != kNoAttributes) {
-    if (attributes & kAttrDirectory) return 0;
-    // Cleared before the newer-file rule: a kept file loses read-only too.
-    if (attributes & kAttrReadOnly) OsSetFileAttributes(path, kAttrNormal);
-    if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
-  }
+  struct DestinationState seen;
+  const int verdict = JudgeDestination(path, &modified, keepNewer, &seen);
+  if (verdict == kDestinationIsFolder) return 0;
+  // Cleared whatever the newer-file rule says: a kept file loses read-only too.
+  if (seen.attributes != kNoAttributes && (seen.attributes & kAttrReadOnly))
+    OsSetFileAttributes(path, kAttrNormal);
+  if (verdict == kDestinationKeptNewer) return 1;
   return WritePieces(path, pieces, &modified);
 }
 
@@ -157,6 +155,18 @@ int ExtractPackageEntry(const struct Package* package, const char* name,
   if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
                                                                   : kTextResourceReadError);
   return result;
+}
+
+int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
+                     struct DestinationState* seen) {
+  memset(seen, 0, sizeof *seen);
+  seen->attributes = OsGetFileAttributes(path);
+  if (seen->attributes == kNoAttributes) return kDestinationWritten;
+  if (seen->attributes & kAttrDirectory) return kDestinationIsFolder;
+  if (!keepNewer) return kDestinationWritten;
+  seen->haveTime = ExistingWriteTime(path, &seen->written);
+  const int newer = seen->haveTime && FileTimeValue(&seen->written) > FileTimeValue(entryTime);
+  return newer ? kDestinationKeptNewer : kDestinationWritten;
 }
 
 int WriteFileWithTime(const char* path, const void* buffer, u32 length, const FileTime* time) {

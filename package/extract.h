@@ -18,6 +18,21 @@ struct Package;
 int ExtractPackageEntry(const struct Package* package, const char* name,
                         const char* destinationPath, int keepNewer);
 
+// What placing an entry stamped `entryTime` at `path` does, judged as
+// ExtractPackageEntry judges it once the entry, the path and the free space
+// have passed, without changing anything (the tools' preview asks the same).
+// A folder there fails the write; with `keepNewer`, the newer-file rule: an
+// existing file last written strictly after `entryTime` is kept (one that
+// cannot be opened or timed counts as older). `seen` gets what was found.
+enum DestinationVerdict { kDestinationIsFolder, kDestinationWritten, kDestinationKeptNewer };
+struct DestinationState {
+  u32 attributes;    // kNoAttributes when nothing is there
+  int haveTime;      // `written` holds the existing file's last-write time
+  FileTime written;  // read only for the newer-file rule
+};
+int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
+                     struct DestinationState* seen);
+
 // Creates `path` with `length` bytes of `buffer`, times set to `*time` when
 // given. The bytes go to a temporary file in the same folder that then
 // replaces `path` in one step once its bytes are flushed to the disk, so a
