@@ -8,6 +8,8 @@
 #include <string.h>
 
 namespace {
+MessageBoxSink Sink;
+
 void PrintCp932(const char* text) {
   iconv_t convert = iconv_open("UTF-8", "CP932");
   if (convert == (iconv_t)-1) {
@@ -33,9 +35,11 @@ void PrintCp932(const char* text) {
 }
 }  // namespace
 
+void OsSetMessageBoxSink(MessageBoxSink sink) { Sink = sink; }
+
 int OsMessageBox(WindowHandle owner, const char* text, const char* caption, u32 flags) {
   (void)owner;
-  (void)flags;
+  if (Sink) return Sink(text, caption, flags);
   PrintCp932(caption ? caption : "");
   fputs(": ", stderr);
   PrintCp932(text ? text : "");

@@ -30,6 +30,7 @@
 #include "tools/qk2_common.h"
 #include "tools/qk2_make_updater.h"
 #include "tools/qk2_package.h"
+#include "tools/qk2_preview.h"
 #include "tools/qk2_verify.h"
 
 
@@ -42,6 +43,9 @@ const char kUsage[] =
     "                                  check an update folder, write the updater\n"
     "  qk2 check UPDATE_FOLDER [--werror] [--json]\n"
     "                                  check an update folder, write nothing\n"
+    "  qk2 preview UPDATE_FOLDER|FILE --install DIR [--data DIR] [--mode N]\n"
+    "              [--disk N=DIR ...] [--json]\n"
+    "                                  what the update would do to an installation\n"
     "  qk2 verify FILE                 check a package or an updater thoroughly\n"
     "  qk2 list [--json] [--no-verify] FILE\n"
     "                                  show the entries of a package or an updater\n"
@@ -445,6 +449,7 @@ struct Command {
 const Command kCommands[] = {
     {"make-updater", CommandMakeUpdater, kMakeUpdaterUsage},
     {"check", CommandCheck, kCheckUsage},
+    {"preview", CommandPreview, kPreviewUsage},
     {"verify", CommandVerify, kVerifyUsage},
     {"list", CommandList, kListUsage},
     {"extract", CommandExtract, kExtractUsage},
