@@ -55,7 +55,7 @@ const char kPreviewUsage[] =
     "                 a line of its own:\n"
     "                 {\"update\", \"install\", \"data\", \"mode\", \"setup\": {\"ok\",\n"
     "                  \"message\"}, \"freeBytes\", \"requiredDiskSpace\", \"lines\": [{\"key\",\n"
-    "                  \"line\", \"action\", \"destination\", \"bytes\", \"reason\",\n"
+    "                  \"line\", \"action\", \"destination\", \"source\", \"bytes\", \"reason\",\n"
     "                  \"message\"}], \"bytesWritten\", \"finishes\", \"stop\"}\n"
     "                 action: write, keep-newer, keep-data, skip, other-mode, copy,\n"
     "                 ask-disk, stop, not-reached\n"
@@ -173,6 +173,7 @@ struct EntryFacts {
   bool found = false;
   uint64_t size = 0;
   FileTime time = {0, 0};
+  std::string source;  // the folder's file, or the package's entry name
 };
 
 struct UpdateSource {
@@ -197,12 +198,14 @@ struct UpdateSource {
       facts.found = true;
       facts.size = record->contentSize;
       facts.time = {record->modifiedLow, record->modifiedHigh};
+      facts.source = FromCp932(name);
       return facts;
     }
     for (const PlannedEntry& entry : check.entries) {
       if (WindowsFileKey(entry.name) != WindowsFileKey(name)) continue;
       facts.found = FileModified(entry.path, &facts.time);
       facts.size = SizeOf(entry.path);
+      facts.source = entry.path;
       return facts;
     }
     return facts;
@@ -259,11 +262,14 @@ int LoadUpdate(const std::string& path, UpdateSource* source) {
 }
 
 // ---- the account
+// Reasons, paths and `stop` are in the terminal's encoding; the updater's
+// own messages stay cp932 until they are printed.
 
 struct LineResult {
   const LineAccount* line = nullptr;
   std::string action;
   std::string destination;
+  std::string source;  // what a write or copy takes its bytes from
   uint64_t bytes = 0;
   std::string reason;
   std::string message;  // the updater's box, when there is one
@@ -321,7 +327,7 @@ void Stop(Preview* p, LineResult* r, const std::string& reason, const std::strin
   r->action = "stop";
   r->reason = reason;
   r->message = message;
-  p->stop = r->line->key + ": " + (message.empty() ? reason : message);
+  p->stop = r->line->key + ": " + (message.empty() ? reason : FromCp932(message));
 }
 
 // The newer-file rule's reason, with both times.
@@ -361,6 +367,7 @@ void PreviewEntryWrite(Preview* p, const UpdateItem& item, const std::string& ma
   const bool present = seen.attributes != kNoAttributes;
   r->action = "write";
   r->bytes = entry.size;
+  r->source = entry.source;
   r->reason = !present ? "no such file yet"
               : item.kind == KindUpdate ? NewerReason(seen, entry.time, false)
                                         : "replaces the installed file";
@@ -446,6 +453,7 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
                 Formatted(kTextCopyFailed, item.sourcePath));
   r->action = "copy";
   r->bytes = SizeOf(source);
+  r->source = source;
   if (attributes & kAttrDirectory) {
     r->destination = PathIn(p->options.install, std::filesystem::path(source).filename().string());
     r->reason = "the folder from disk " + std::to_string(p->mediaDisk) + " (" + source + ")";
@@ -492,9 +500,9 @@ void RunPreview(Preview* p) {
   const int found = ReadUpdatePlan();
   const std::string planBox = TakeBoxes();
   PreviewLines(p, found > 0);
-  if (found == 0) p->stop = planBox;
-  else if (found < 0) p->stop = "the plan reader refuses a line: " + planBox;
-  if (!p->setupOk) p->stop = "before its wizard: " + p->setupMessage;
+  if (found == 0) p->stop = FromCp932(planBox);
+  else if (found < 0) p->stop = "the plan reader refuses a line: " + FromCp932(planBox);
+  if (!p->setupOk) p->stop = "before its wizard: " + FromCp932(p->setupMessage);
   else if (p->required && p->haveFree && (uint64_t)(u32)p->required > p->freeBytes)
     p->stop = "on the ready page: RequiredDiskSpace " + std::to_string((u32)p->required) +
               " is more than the " + std::to_string(p->freeBytes) + " bytes free";
@@ -531,7 +539,7 @@ void PrintText(const Preview& p) {
   if (p.stop.empty())
     std::printf("the updater would write %s and finish\n", Bytes(p.written).c_str());
   else
-    std::printf("the updater would not finish: %s\n", Text(p.stop).c_str());
+    std::printf("the updater would not finish: %s\n", p.stop.c_str());
 }
 
 std::string J(const std::string& terminal) { return JsonString(TerminalToUtf8(terminal)); }
@@ -549,14 +557,14 @@ void PrintJson(const Preview& p) {
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const LineResult& r = p.lines[i];
     std::printf("%s\n  {\"key\": %s, \"line\": %d, \"action\": \"%s\", \"destination\": %s, "
-                "\"bytes\": %llu, \"reason\": %s, \"message\": %s}",
+                "\"source\": %s, \"bytes\": %llu, \"reason\": %s, \"message\": %s}",
                 i ? "," : "", JsonString(r.line->key).c_str(), r.line->line, r.action.c_str(),
-                J(r.destination).c_str(), (unsigned long long)r.bytes, J(r.reason).c_str(),
+                J(r.destination).c_str(), J(r.source).c_str(), (unsigned long long)r.bytes, J(r.reason).c_str(),
                 JCp932(r.message).c_str());
   }
   std::printf("],\n \"bytesWritten\": %llu, \"finishes\": %s, \"stop\": %s}\n",
               (unsigned long long)p.written, p.stop.empty() ? "true" : "false",
-              JCp932(p.stop).c_str());
+              J(p.stop).c_str());
 }
 
 int ParseOptions(const std::vector<std::string>& args, PreviewOptions* o) {

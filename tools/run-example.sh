@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# The example from end to end: packs examples/update with qk2, builds an
-# Updater.exe that carries the package, installs examples/install into a
+# The example from end to end, the way a publisher works: builds the base
+# updater (Windows) and qk2 (host), makes the example updater with
+# `qk2 make-updater` from examples/update, installs examples/install into a
 # throwaway Wine prefix (registry key, installation and data folders), gives
-# the prefix a CD-ROM drive Q: for the game's disk (examples/disk) and runs
-# the updater.
+# the prefix a CD-ROM drive Q: for the game's disk (examples/disk), prints
+# `qk2 preview` of that installation, runs the updater, and checks that the
+# installation afterwards is what the preview said.
 #
 # With a reachable X display ($DISPLAY) the wizard is yours to click through;
 # the disk is in the drive from the start. Without one, a private Xvfb is
@@ -75,20 +77,20 @@ stage_disk() {  # stage_disk SOURCE_DIR TARGET_DIR TIME
   find "$2" -exec touch -d "$3" {} +
   find "$2" -type f -exec chmod a-w {} +
 }
-step "packing examples/update"
-stage examples/update "$out/update" "2024-04-01 12:00:00 UTC"
-package=$out/update.pkg
-"$qk2" pack "$package" "$out"/update/*
-"$qk2" list "$package"
-
-# ---- Updater.exe with the package embedded (and the driver for the walk)
-step "building Updater.exe with the package ($windows)"
-cmake --preset "$windows" -B "$out/$windows" -DUPDATER_PACKAGE="$package" >"$log/configure-$windows.log" 2>&1 ||
-  { cat "$log/configure-$windows.log"; exit 1; }
+step "building the base updater ($windows)"
+cmake --preset "$windows" -B "$out/$windows" -DUPDATER_PACKAGE= >"$log/configure-$windows.log" 2>&1 ||
+  { cat "$log/configure-$windows.log"; echo "configuring the $windows build failed"; exit 1; }
 cmake --build "$out/$windows" -j "$jobs" --target Updater >"$log/build-$windows.log" 2>&1 ||
-  { tail -n 40 "$log/build-$windows.log"; exit 1; }
-updater=$out/$windows/Updater.exe
-echo "$updater: $(stat -c %s "$updater") bytes"
+  { tail -n 40 "$log/build-$windows.log"; echo "building the base updater failed"; exit 1; }
+base=$out/$windows/Updater.exe
+
+step "qk2 make-updater examples/update"
+stage examples/update "$out/update" "2024-04-01 12:00:00 UTC"
+updater=$out/HoshiNoTeien-1.01.exe
+"$qk2" check "$out/update" || { echo "qk2 check found problems in the example"; exit 1; }
+"$qk2" make-updater "$out/update" -o "$updater" --base "$base" ||
+  { echo "qk2 make-updater failed"; exit 1; }
+"$qk2" verify "$updater" || { echo "qk2 verify refused the example updater"; exit 1; }
 
 # ---- a throwaway Wine prefix with the game installed and a CD-ROM drive
 step "preparing a fresh Wine prefix"
@@ -98,7 +100,7 @@ if [ -d "$prefix" ]; then
   rm -rf "$prefix"
 fi
 bash tools/wine-prefix.sh "$prefix" >"$log/wine-prefix.log" 2>&1 ||
-  { cat "$log/wine-prefix.log"; exit 1; }
+  { cat "$log/wine-prefix.log"; echo "preparing the Wine prefix failed"; exit 1; }
 export WINEPREFIX=$prefix WINEDEBUG=-all LC_ALL=ja_JP.UTF-8
 # Q: is a CD-ROM drive on the folder cdrom (a disc in the drive: files in
 # the folder). Wine's mount manager reads the drive types when it starts, so
@@ -110,7 +112,7 @@ rm -rf "$cdrom"
 mkdir -p "$cdrom"
 ln -sfn "$cdrom" "$prefix/dosdevices/q:"
 wine_run reg add 'HKLM\Software\Wine\Drives' /v 'q:' /d cdrom /f /reg:64 >"$log/drive.log" 2>&1 ||
-  { cat "$log/drive.log"; exit 1; }
+  { cat "$log/drive.log"; echo "making Q: a CD-ROM drive failed"; exit 1; }
 wineserver -w
 game='C:\Games\HoshiNoTeien'
 install_dir=$prefix/drive_c/Games/HoshiNoTeien
@@ -127,12 +129,21 @@ trap 'WINEPREFIX=$prefix wineserver -k 2>/dev/null || true' EXIT
   wine_run reg add "$key" /v DataPath /t REG_SZ /d "$game\\SAVE" /f
   wine_run reg add "$key" /v InstMode /t REG_DWORD /d 1 /f
   wine_run reg add "$key" /v InstAdd /t REG_DWORD /d 0 /f
-} >"$log/registry.log" 2>&1 || { cat "$log/registry.log"; exit 1; }
+} >"$log/registry.log" 2>&1 || { cat "$log/registry.log"; echo "writing the game's registry key failed"; exit 1; }
 echo "registry: $key -> InstPath $game, DataPath $game\\SAVE, InstMode 1"
 echo "CD-ROM drive Q: on ${cdrom#"$root"/}; the game's disk 1 in ${disk#"$root"/}:"
 (cd "$disk" && LC_ALL=C ls -lR --time-style=+%F . | sed 's/^/  /')
 echo "installation before the update:"
 LC_ALL=C ls -l --time-style=+%F "$install_dir" "$data_dir" | sed 's/^/  /'
+
+step "qk2 preview: what the update will do to this installation"
+preview=$out/preview.json
+"$qk2" preview "$out/update" --install "$install_dir" --data "$data_dir" --disk 1="$disk" ||
+  { echo "the preview says the updater would not finish"; exit 1; }
+"$qk2" preview "$out/update" --install "$install_dir" --data "$data_dir" --disk 1="$disk" --json >"$preview"
+before=$out/before
+rm -rf "$before"
+cp -a "$install_dir" "$before"
 
 display_ok() { [ -n "${DISPLAY:-}" ] && xwd -root -silent >/dev/null 2>&1; }
 
@@ -143,6 +154,7 @@ if display_ok && [ $walk_anyway -eq 0 ]; then
   echo "the disk is in the drive"
   bash tools/wine-run.sh "$updater" >"$log/updater.log" 2>&1 || status=$?
   echo "the updater ended with exit code $status ($([ $status -eq 1 ] && echo finished || echo not finished))"
+  updater_status=$status
   [ $status -le 1 ] && status=0
 else
   step "no display to show the wizard on: walking it under a private Xvfb"
@@ -212,6 +224,36 @@ else
       echo "docs/wizard-$n-${page%-agreed}.png <- ${picture#"$root"/}"
     fi
   done
+fi
+
+# The run against the preview: each line's destination holds what the
+# preview said, byte for byte (the walk finishes the wizard; a wizard left
+# to the user is checked only when it was finished).
+check_preview() {
+  local line action destination source expected mismatches=0
+  while IFS= read -r line; do
+    action=$(sed -n 's/.*"action": "\([^"]*\)".*/\1/p' <<<"$line")
+    destination=$(sed -n 's/.*"destination": "\([^"]*\)".*/\1/p' <<<"$line")
+    source=$(sed -n 's/.*"source": "\([^"]*\)".*/\1/p' <<<"$line")
+    case "$action" in
+      write | copy) expected=$source ;;
+      keep-newer | keep-data | skip) expected=$before${destination#"$install_dir"} ;;
+      *) continue ;;
+    esac
+    if [ -e "$expected" ] && cmp -s "$expected" "$destination"; then
+      echo "  as previewed: $action ${destination#"$prefix"/}"
+    elif [ ! -e "$expected" ] && [ ! -e "$destination" ]; then
+      echo "  as previewed: $action ${destination#"$prefix"/} (absent)"
+    else
+      echo "  NOT as previewed: $action ${destination#"$prefix"/} (expected the bytes of ${expected#"$root"/})"
+      mismatches=$((mismatches + 1))
+    fi
+  done < <(grep '"action"' "$preview")
+  return $mismatches
+}
+if [ $status -eq 0 ] && { [ "${updater_status:-1}" -eq 1 ]; }; then
+  echo "the installation against the preview:"
+  check_preview || { echo "the run did not do what the preview said"; status=1; }
 fi
 
 echo "installation after the run (the data folder is SAVE):"
