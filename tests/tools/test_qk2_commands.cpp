@@ -24,6 +24,8 @@ TEST(Qk2Commands, HelpForEveryCommand) {
       {{"list", "-h"}, "usage: qk2 list [--json] [--no-verify] FILE\n"},
       {{"extract", "--help"}, "usage: qk2 extract FILE [NAME...] [-C DIR] [--no-verify]\n"},
       {{"pack", "--help"}, "usage: qk2 pack [options] OUT.pkg FILE...\n"},
+      {{"preview", "--help"},
+       "usage: qk2 preview UPDATE_FOLDER|FILE --install DIR [--data DIR] [--mode N]\n"},
   };
   for (const HelpCase& c : cases) {
     const ToolRun run = RunQk2(c.args);
@@ -64,6 +66,13 @@ TEST(Qk2Commands, ExitCodes) {
        "qk2: list: unknown option --xml\nusage: qk2 list [--json] [--no-verify] FILE\n(qk2 list "
        "--help lists every option)\n"},
       {{"verify", temp / "a", temp / "b"}, 2, "qk2: verify: give one package or updater\n"},
+      {{"preview", temp.path()}, 2, "qk2: preview: give the installation with --install DIR\n"},
+      {{"preview", temp.path(), "--install", temp.path(), "--disk", "1:" + temp.path()},
+       2,
+       "qk2: preview: --disk takes N=DIR with N from 0 to 9"},
+      {{"preview", temp.path(), "--install", temp / "missing"},
+       3,
+       "qk2: " + (temp / "missing") + ": no such folder\n"},
       // The path, then the system's own reason.
       {{"list", temp / "missing.pkg"}, 3, "qk2: " + (temp / "missing.pkg") + ": cannot open: "},
       {{"verify", temp / "missing.pkg"}, 3, "qk2: " + (temp / "missing.pkg") + ": cannot open: "},
