@@ -11,6 +11,7 @@
 #include "runtime/run_state.h"
 #include "package/entry_content.h"
 #include "package/package.h"
+#include "package/patch.h"
 #include "platform/files.h"
 #include "platform/format.h"
 #include "platform/memory.h"
@@ -136,6 +137,150 @@ int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* re
   return WritePieces(path, pieces, &modified);
 }
 
+// ---- patch entries
+
+// The name under which a patch entry's whole-file fallback is stored: the
+// entry's name and "|whole" ('|' is no character of a Windows file name, so
+// no line can name it). 0 when it does not fit.
+const char kWholeSuffix[] = "|whole";
+
+int WholeFallbackName(const char* name, char* out) {
+  const size_t length = strnlen(name, kPathSize);
+  if (length + sizeof kWholeSuffix > kPathSize) return 0;
+  memcpy(out, name, length);
+  memcpy(out + length, kWholeSuffix, sizeof kWholeSuffix);
+  return 1;
+}
+
+int ReadInstalled(void* context, u32 offset, u8* to, u32 length) {
+  FileHandle file = (FileHandle)context;
+  return OsSeekFile(file, offset) && ReadExactly(file, to, length);
+}
+
+int WritePatched(void* context, const u8* bytes, u32 length) {
+  return WriteExactly((FileHandle)context, bytes, length);
+}
+
+// The result of source `index` into the temporary file `temp`, stamped
+// and on the disk. 1 when all of it held and its SHA-256 was the one due.
+int FillPatched(const char* temp, const u8* patch, u32 length, int index,
+                struct PatchFiles* files, const FileTime* time) {
+  FileHandle out = CreateFileForWrite(temp);
+  if (out == kInvalidFile) return 0;
+  files->newContext = out;
+  int ok = ApplyPatch(patch, length, (u32)index, files) && OsSetFileTime(out, time, time, time) &&
+           OsFlushFile(out);
+  if (!OsCloseFile(out)) ok = 0;
+  return ok;
+}
+
+// The new file from the installed one (`files`, open) by source `index`,
+// through a temporary file beside `path` that replaces it in one step. The
+// installed file is closed first: Windows refuses to replace an open file.
+// 1, or 0 with the destination as it was and no temporary file left.
+int ApplyIntoTemporary(const char* path, const u8* patch, u32 length, int index,
+                       struct PatchFiles* files, const FileTime* time) {
+  char folder[kPathSize];
+  char temp[kPathSize];
+  FolderOf(path, folder);
+  const int created = OsCreateTempFile(folder, kTempPrefix, temp);
+  int ok = created && FillPatched(temp, patch, length, index, files, time);
+  OsCloseFile((FileHandle)files->oldContext);
+  files->oldContext = nullptr;
+  if (ok) ok = OsReplaceFile(temp, path);
+  if (!ok) {
+    if (created) OsDeleteFile(temp);
+    return 0;
+  }
+  OsSetFileAttributes(path, kAttrNormal);
+  return 1;
+}
+
+// Which source the installed file at `path` is, with the file left open in
+// `files` when it is one (closed otherwise). A missing file is no source.
+int IdentifyInstalled(const char* path, const u8* patch, u32 length, struct PatchFiles* files) {
+  memset(files, 0, sizeof *files);
+  FileHandle file = OpenFileForRead(path);
+  if (file == kInvalidFile) return OsGetFileAttributes(path) == kNoAttributes ? kPatchNoSource
+                                                                             : kPatchCannotRead;
+  files->oldSize = OsGetFileSize(file);
+  files->readOld = ReadInstalled;
+  files->oldContext = file;
+  files->writeNew = WritePatched;
+  const int found = files->oldSize == kInvalidFileSize ? kPatchCannotRead
+                                                      : FindPatchSource(patch, length, files);
+  if (found < 0) {
+    OsCloseFile(file);
+    files->oldContext = nullptr;
+  }
+  return found;
+}
+
+// The whole copy a patch entry may carry, written as any entry is; without
+// one, the box that the installed file is some other version.
+int PlaceWholeFallback(const struct Package* package, const char* name, const char* path,
+                       const FileTime* time) {
+  char wholeName[kPathSize];
+  u32 dataOffset = 0;
+  const PackageEntry* whole =
+      WholeFallbackName(name, wholeName) ? FindPackageRecord(package, wholeName, &dataOffset) : nullptr;
+  if (!whole || (whole->flags & kEntryFlagPatch)) {
+    char text[kTextSize];
+    OsFormat(text, sizeof text, kTextNotThisVersion, path);
+    ShowError(text);
+    return 0;
+  }
+  if (!CheckFreeSpace(path, whole->contentSize)) return 0;
+  ContentPieces pieces;
+  int result = OpenContentPieces(package, whole, dataOffset, &pieces) &&
+               WritePieces(path, &pieces, time);
+  CloseContentPieces(&pieces);
+  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
+                                                                  : kTextResourceReadError);
+  return result;
+}
+
+// A patch entry whose container is `patch`: the destination judged as any
+// entry's, then made from the installed file, left alone when it already is
+// the new file, or written whole from the fallback.
+int PlacePatched(const struct Package* package, const char* name, const char* path,
+                 const u8* patch, u32 length, const PackageEntry* record, int keepNewer) {
+  const FileTime modified = {record->modifiedLow, record->modifiedHigh};
+  PatchHeader header;
+  memcpy(&header, patch, sizeof header);
+  if (!CheckFreeSpace(path, header.newSize)) return 0;
+  struct DestinationState seen;
+  const int verdict = JudgeDestination(path, &modified, keepNewer, &seen);
+  if (verdict == kDestinationIsFolder) return 0;
+  if (seen.attributes != kNoAttributes && (seen.attributes & kAttrReadOnly))
+    OsSetFileAttributes(path, kAttrNormal);
+  if (verdict == kDestinationKeptNewer) return 1;
+  struct PatchFiles files;
+  const int index = IdentifyInstalled(path, patch, length, &files);
+  if (index == kPatchAlreadyNew) return 1;
+  if (index == kPatchNoSource) return PlaceWholeFallback(package, name, path, &modified);
+  if (index < 0) return 0;
+  return ApplyIntoTemporary(path, patch, length, index, &files, &modified);
+}
+
+// The container of a patch entry must lie whole in one piece: the packer
+// stores it as it is, so it is read where it lies.
+int PlacePatchEntry(const struct Package* package, const char* name, const char* path,
+                    const PackageEntry* record, u32 dataOffset, int keepNewer) {
+  ContentPieces pieces;
+  int result = OpenContentPieces(package, record, dataOffset, &pieces);
+  if (result && (pieces.remaining || !CheckPatchContainer(pieces.piece, pieces.pieceLength))) {
+    pieces.failure = kPiecesDamaged;
+    result = 0;
+  }
+  if (result) result = PlacePatched(package, name, path, pieces.piece, pieces.pieceLength, record,
+                                    keepNewer);
+  CloseContentPieces(&pieces);
+  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
+                                                                  : kTextResourceReadError);
+  return result;
+}
+
 }  // namespace
 
 int ExtractPackageEntry(const struct Package* package, const char* name,
@@ -147,6 +292,8 @@ int ExtractPackageEntry(const struct Package* package, const char* name,
     return 0;
   }
   if (!PathFits(destinationPath)) return 0;
+  if (record->flags & kEntryFlagPatch)
+    return PlacePatchEntry(package, name, destinationPath, record, dataOffset, keepNewer);
   if (!CheckFreeSpace(destinationPath, record->contentSize)) return 0;
   ContentPieces pieces;
   int result = OpenContentPieces(package, record, dataOffset, &pieces);
@@ -167,6 +314,14 @@ int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
   seen->haveTime = ExistingWriteTime(path, &seen->written);
   const int newer = seen->haveTime && FileTimeValue(&seen->written) > FileTimeValue(entryTime);
   return newer ? kDestinationKeptNewer : kDestinationWritten;
+}
+
+int FindInstalledPatchSource(const char* path, const u8* patch, u32 length) {
+  if (!CheckPatchContainer(patch, length)) return kPatchCannotRead;
+  struct PatchFiles files;
+  const int found = IdentifyInstalled(path, patch, length, &files);
+  if (found >= 0) OsCloseFile((FileHandle)files.oldContext);
+  return found;
 }
 
 int WriteFileWithTime(const char* path, const void* buffer, u32 length, const FileTime* time) {

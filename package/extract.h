@@ -15,6 +15,14 @@ struct Package;
 // being written, which is then deleted, leaving the destination as it was
 // (a read-only attribute already cleared stays cleared); when a newer file
 // is kept, such damage goes unnoticed and the result is 1.
+// A patch entry (kEntryFlagPatch) is judged the same way, against the new
+// file's size for the free space; then the installed file is identified by
+// size and SHA-256: one of the patch's sources is patched, a window at a
+// time, into a temporary file that replaces it once the result's SHA-256 is
+// the new file's; the new file itself is left as it is (result 1); anything
+// else, a missing file included, is written from the whole copy stored as
+// "<name>|whole" when the package has one, and otherwise fails after the box
+// that the installed file is not the version the update was made for.
 int ExtractPackageEntry(const struct Package* package, const char* name,
                         const char* destinationPath, int keepNewer);
 
@@ -32,6 +40,12 @@ struct DestinationState {
 };
 int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
                      struct DestinationState* seen);
+
+// Which source of patch container `patch` the file at `path` is, as a
+// patch entry's placement finds it: the source's index, or kPatchNoSource
+// (also for a missing file), kPatchAlreadyNew, kPatchCannotRead (package/
+// patch.h). Reads the file; changes nothing.
+int FindInstalledPatchSource(const char* path, const u8* patch, u32 length);
 
 // Creates `path` with `length` bytes of `buffer`, times set to `*time` when
 // given. The bytes go to a temporary file in the same folder that then

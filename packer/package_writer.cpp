@@ -46,7 +46,7 @@ bool StoreEntry(const PackInput& input, const PackOptions& options, std::vector<
     *error = input.name + ": content of 2 GiB or more cannot be compressed";
     return false;
   }
-  if (input.compression != EntryCompression::kNever && compressible) {
+  if (input.compression != EntryCompression::kNever && compressible && !input.patch) {
     CompressProgress onProgress;
     if (options.onEntryProgress) onProgress = [&](size_t done) { options.onEntryProgress(input, done); };
     std::vector<uint8_t> stream =
@@ -64,7 +64,9 @@ bool StoreEntry(const PackInput& input, const PackOptions& options, std::vector<
 
   std::memset(record, 0, kPackageEntrySize);
   std::memcpy(record, input.name.data(), input.name.size());
-  record[260] = compressed ? kEntryFlagCompressed : kEntryFlagStored;
+  record[260] = static_cast<uint8_t>(compressed    ? kEntryFlagCompressed
+                                    : input.patch ? kEntryFlagPatch | kEntryFlagStored
+                                                  : kEntryFlagStored);
   record[262] = input.scramble ? uint8_t{kEntryScrambled} : uint8_t{0};
   PutLE32(record + 264, input.modified.low);
   PutLE32(record + 268, input.modified.high);

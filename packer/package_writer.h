@@ -24,6 +24,9 @@ struct PackInput {
   FileTime modified{0, 0};       // FILETIME that extraction stamps the file with
   EntryCompression compression = EntryCompression::kIfSmaller;
   bool scramble = true;          // scramble the stored bytes (after compression)
+  // The content is a patch container (package/format.h): stored as it is,
+  // whatever `compression` says, and flagged so.
+  bool patch = false;
 };
 
 struct PackOptions {

@@ -345,6 +345,9 @@ class Checker {
     WarnUnknown();
     WarnDiskSpace(ini_.Find("UPDATE"));
     WarnDataFolder(ini_.Find("SETUP"));
+    char dataFolder[kPathSize] = {};
+    OsReadIniString("SETUP", "DataFolder", "", dataFolder, kPathSize, absoluteIni_.c_str());
+    result_->dataFolder = dataFolder;
     WarnLines(ini_.Find("UPDATE"), result_->lines);
     WarnUnnamedFiles();
     std::stable_sort(result_->warnings.begin(), result_->warnings.end(),

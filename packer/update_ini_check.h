@@ -53,6 +53,9 @@ struct UpdateFolderCheck {
   std::vector<PlannedEntry> entries;
   // Every line the updater reads, UpdateFile lines first, in its order.
   std::vector<LineAccount> lines;
+  // DataFolder of section "SETUP" as the updater reads it (cp932), joined
+  // between the installation or data folder and each UpdateFile path.
+  std::string dataFolder;
   bool ok() const { return problems.empty(); }
 };
 

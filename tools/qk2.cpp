@@ -172,7 +172,9 @@ bool EntrySound(const PackageEntry& record, u32 dataOffset, std::string* error) 
 }
 
 std::string FlagText(const PackageEntry& record) {
-  std::string text = (record.flags & kEntryFlagCompressed) ? "compressed" : "stored";
+  std::string text = (record.flags & kEntryFlagCompressed) ? "compressed"
+                     : (record.flags & kEntryFlagPatch)    ? "patch"
+                                                           : "stored";
   if (record.scrambled == kEntryScrambled) text += ",scrambled";
   return text;
 }
@@ -365,15 +367,23 @@ int ExtractOne(Extraction* run, const std::string& name) {
   const PackageEntry* record = FindPackageRecord(&opened, name.c_str(), &dataOffset);
   const std::string shown = "'" + ShownName(name) + "'";
   if (!record) return Report(kExitProblem, shown + ": not in the package");
-  if (!IsBareEntryName(record->name))
+  // A patch is no file: it needs the installed one. Its whole copy, when the
+  // package has one, is written under the patch's name instead.
+  if (record->flags & kEntryFlagPatch) {
+    if (FindPackageRecord(&opened, (name + "|whole").c_str(), &dataOffset)) return kExitOk;
+    return Report(kExitProblem, shown + ": a patch, which needs the installed file; skipped");
+  }
+  std::string fileName = record->name;
+  if (IsWholeFallbackName(fileName)) fileName.resize(fileName.size() - 6);
+  if (!IsBareEntryName(fileName))
     return Report(kExitProblem, shown + ": not a plain file name; skipped");
-  if (!run->written.insert(WindowsFileKey(record->name)).second)
+  if (!run->written.insert(WindowsFileKey(fileName)).second)
     return Report(kExitProblem, shown + ": the same file as an entry written before; skipped");
-  const std::string file = PathIn(run->folder, LocalName(record->name));
+  const std::string file = PathIn(run->folder, LocalName(fileName));
   if (SameExistingFile(file, run->package))
     return Report(kExitProblem, shown + ": would replace the package being read; skipped");
   if (const int code = WriteEntry(*record, dataOffset, file)) return code;
-  std::printf("%s\n", ShownName(record->name).c_str());
+  std::printf("%s\n", ShownName(fileName).c_str());
   return kExitOk;
 }
 

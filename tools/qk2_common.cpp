@@ -255,3 +255,24 @@ bool DigestMatches(const PackageInput& input) {
   return input.digest.size() == kSha256Size &&
          std::memcmp(actual, input.digest.data(), kSha256Size) == 0;
 }
+
+std::string NativePathBelow(const std::string& root, const std::string& tail) {
+  std::string native = root;
+  size_t start = 0;
+  for (size_t i = 0; i <= tail.size();) {
+    if (i == tail.size() || tail[i] == '\\' || tail[i] == '/') {
+      if (i > start) native = PathIn(native, FromCp932(tail.substr(start, i - start)));
+      start = ++i;
+      continue;
+    }
+    i += OsIsLeadByte((u8)tail[i]) && i + 1 < tail.size() ? 2 : 1;
+  }
+  return native;
+}
+
+bool IsWholeFallbackName(const std::string& cp932) {
+  static const std::string kSuffix = "|whole";
+  return cp932.size() > kSuffix.size() &&
+         cp932.compare(cp932.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0 &&
+         IsBareEntryName(cp932.substr(0, cp932.size() - kSuffix.size()));
+}

@@ -53,6 +53,9 @@ std::string JsonString(const std::string& utf8);
 // nothing), no control character or other character Windows refuses in a
 // name, and no device name (CON, NUL, COM1, ...).
 bool IsBareEntryName(const std::string& cp932);
+// "<name>|whole": the whole copy a patch entry <name> falls back on, which
+// the updater writes under <name> (a bare name) when no patch fits.
+bool IsWholeFallbackName(const std::string& cp932);
 // The file an entry name becomes on Windows, as a key: ASCII letters folded
 // (as the updater's lookup folds them) and trailing dots and blanks dropped
 // (as Windows drops them). Two names with one key are one file there.
@@ -63,6 +66,10 @@ std::string IsoTime(const FileTime& time);
 std::string Hex(const uint8_t* bytes, size_t size);
 // `folder` and `name` joined with the system's separator.
 std::string PathIn(const std::string& folder, const std::string& name);
+// `root` (a native path) followed by `tail`, a path as the updater writes
+// it (cp932, backslashes), in the tool's own spelling. The tail is split at
+// one-byte separators only, so a cp932 trail byte 0x5C separates nothing.
+std::string NativePathBelow(const std::string& root, const std::string& tail);
 // The last component of a path as typed (cp932-aware on Windows, where a
 // trail byte may equal the backslash).
 std::string BaseName(const std::string& path);

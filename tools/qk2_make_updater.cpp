@@ -3,12 +3,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 
 #include "package/format.h"
 #include "package/package.h"
 #include "package/sha256.h"
 #include "packer/pe_resources.h"
 #include "packer/update_ini_check.h"
+#if defined(QK2_PATCH_MAKER)
+#include "packer/patch_maker.h"
+#endif
 #include "resources/resource_ids.h"
 #include "tools/qk2_common.h"
 #include "tools/qk2_package.h"
@@ -23,6 +27,12 @@ const char kMakeUpdaterUsage[] =
     "  -o, --output NAME.exe  the updater to write (an existing one is replaced)\n"
     "  --base Updater.exe     the base image; by default Updater.exe beside qk2\n"
     "  -1                     compress fast instead of best\n"
+    "  --patch-from OLD_DIR   an earlier installation (may be given more than once):\n"
+    "                         each file of an UpdateFile line (not \"d\") found there\n"
+    "                         at its path travels as a patch from every distinct old\n"
+    "                         version to the new file, when that is smaller\n"
+    "  --keep-whole           with --patch-from: carry each patched file whole too, for\n"
+    "                         installations that match no old version\n"
     "  --werror               warnings of the folder check count as errors\n"
     "  -q, --quiet            print errors only: no warnings, no progress, no summary\n"
     "  -v, --verbose          print each entry as it is packed: sizes and how stored\n"
@@ -72,6 +82,8 @@ struct MakeOptions {
   std::string pass;
   bool hasPass = false;
   std::string timestamp;  // RFC 3161 server URL, or empty
+  std::vector<std::string> patchFrom;  // earlier installations to patch from
+  bool keepWhole = false;
 };
 
 int Usage(const std::string& message) {
@@ -90,7 +102,13 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
                          : arg == "--pass"                ? &o->pass
                          : arg == "--timestamp"           ? &o->timestamp
                                                           : nullptr;
-    if (value) {
+    if (arg == "--patch-from") {
+      if (++i == args.size() || args[i].empty()) return Usage(arg + " needs a value");
+      std::error_code error;
+      if (!std::filesystem::is_directory(args[i], error))
+        return Report(kExitIo, args[i] + ": no such folder");
+      o->patchFrom.push_back(args[i]);
+    } else if (value) {
       if (++i == args.size()) return Usage(arg + " needs a value");
       if (!value->empty()) return Usage(arg + " is given twice");
       *value = args[i];
@@ -108,6 +126,8 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
       o->verbose = true;
     } else if (arg == "--sign") {
       o->sign = true;
+    } else if (arg == "--keep-whole") {
+      o->keepWhole = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Usage("unknown option " + arg);
     } else {
@@ -121,6 +141,7 @@ int ParseOptions(const std::vector<std::string>& args, MakeOptions* o) {
   if (!o->sign && (!o->cert.empty() || !o->key.empty() || o->hasPass || !o->timestamp.empty()))
     return Usage("--cert, --key, --pass and --timestamp belong to --sign");
   if (o->quiet && (o->verbose || o->progress)) return Usage("-q cannot go with -v or --progress");
+  if (o->keepWhole && o->patchFrom.empty()) return Usage("--keep-whole belongs to --patch-from");
   return kExitOk;
 }
 
@@ -238,6 +259,102 @@ int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
   return kExitOk;
 }
 
+// ---- patch entries
+
+// The UpdateFile line that places entry `name` below the installation
+// folder (data files are the player's: they travel whole), or null.
+const LineAccount* InstallLineOf(const UpdateFolderCheck& check, const std::string& name) {
+  for (const LineAccount& line : check.lines)
+    if (!line.copy && !line.dataRoot && WindowsFileKey(line.entry) == WindowsFileKey(name))
+      return &line;
+  return nullptr;
+}
+
+// What one entry became, for the summary.
+struct PatchNote {
+  std::string name;
+  size_t versions;
+  size_t patchBytes;
+  size_t wholeBytes;  // the whole file as it would be stored
+  bool used;
+};
+
+#if defined(QK2_PATCH_MAKER)
+// The stored size of `content` as a whole entry: compressed when that pays.
+// A compressed stream is never below 1/91 of its content, so a patch that
+// small needs no trial compression to be known smaller.
+size_t WholeStoredSize(const std::vector<uint8_t>& content, size_t patchBytes,
+                       CompressEffort effort) {
+  if (patchBytes * 91 < content.size()) return content.size() / 91 + 1;
+  const size_t compressed = CompressBlock(content.data(), content.size(), effort).size();
+  return CompressionPays(compressed, content.size()) ? compressed : content.size();
+}
+
+// Turns each entry whose file is found in an --patch-from folder into a
+// patch from every distinct old version, when the patch is smaller than
+// the whole entry; with --keep-whole the whole file stays as
+// "<name>|whole", the updater's fallback.
+int AddPatches(const MakeOptions& o, const UpdateFolderCheck& check,
+               std::vector<PackInput>* inputs, std::vector<PatchNote>* notes) {
+  const CompressEffort effort = o.fast ? CompressEffort::kFast : CompressEffort::kBest;
+  std::vector<PackInput> wholes;
+  for (PackInput& input : *inputs) {
+    const LineAccount* line = InstallLineOf(check, input.name);
+    if (!line || input.content.size() >= 0x7FFFFFFFull) continue;
+    const std::string below =
+        check.dataFolder.empty() ? line->path : check.dataFolder + "\\" + line->path;
+    std::vector<std::vector<uint8_t>> olds;
+    for (const std::string& folder : o.patchFrom) {
+      const std::string old = NativePathBelow(folder, below);
+      if (!IsExistingFile(old)) continue;
+      std::string error;
+      olds.emplace_back();
+      if (!ReadWholeFile(old, &olds.back(), &error)) return Report(kExitIo, error);
+      if (olds.back().size() >= 0x7FFFFFFFull) olds.pop_back();
+    }
+    if (olds.empty()) continue;
+    std::vector<PatchOldVersion> versions;
+    for (const std::vector<uint8_t>& old : olds) versions.push_back({old.data(), old.size()});
+    PatchMakeReport report;
+    std::vector<uint8_t> patch =
+        MakePatch(versions, input.content.data(), input.content.size(), effort, &report);
+    PatchNote note{input.name, report.sources, patch.size(),
+                   WholeStoredSize(input.content, patch.size(), effort), false};
+    note.used = patch.size() < note.wholeBytes;
+    notes->push_back(note);
+    if (!note.used) continue;
+    if (o.keepWhole) {
+      PackInput whole = input;
+      whole.name += "|whole";
+      if (whole.name.size() > kMaxEntryNameLength)
+        return Report(kExitProblem, "make-updater: --keep-whole: " + ShownName(whole.name) +
+                                        " is longer than 259 bytes");
+      wholes.push_back(std::move(whole));
+    }
+    input.content = std::move(patch);
+    input.patch = true;
+    input.scramble = false;  // read where it lies
+    input.compression = EntryCompression::kNever;
+  }
+  for (PackInput& whole : wholes) inputs->push_back(std::move(whole));
+  return kExitOk;
+}
+#else
+int AddPatches(const MakeOptions&, const UpdateFolderCheck&, std::vector<PackInput>*,
+               std::vector<PatchNote>*) {
+  return Report(kExitUsage,
+                "make-updater: --patch-from needs the patch maker, which this qk2 was built "
+                "without (libdivsufsort); make patch updates with the Linux qk2");
+}
+#endif
+
+void PrintPatchNotes(const std::vector<PatchNote>& notes) {
+  for (const PatchNote& n : notes)
+    std::printf("patch %s: from %zu old version%s, %zu bytes %s %zu bytes whole\n",
+                ShownName(n.name).c_str(), n.versions, n.versions == 1 ? "" : "s", n.patchBytes,
+                n.used ? "instead of" : "not smaller than: kept", n.wholeBytes);
+}
+
 int Sign(const MakeOptions& o, const std::string& unsignedPath, const std::string& signedPath) {
   std::vector<std::string> args = {"sign", "-certs", o.cert, "-key", o.key};
   if (o.hasPass) args.insert(args.end(), {"-pass", o.pass});
@@ -339,6 +456,9 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   std::vector<PackInput> inputs;
   uint64_t totalBytes = 0;
   if (const int code = ReadEntries(check, &inputs, &totalBytes)) return code;
+  std::vector<PatchNote> patchNotes;
+  if (!o.patchFrom.empty())
+    if (const int code = AddPatches(o, check, &inputs, &patchNotes)) return code;
   PackOptions options;
   options.effort = o.fast ? CompressEffort::kFast : CompressEffort::kBest;
   PackProgress progress(inputs.size(), totalBytes,
@@ -386,6 +506,7 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   std::printf("%s: %zu entries, package %zu bytes, SHA-256 %s%s (base %s)\n", o.output.c_str(),
               entryCount, package.size(), Hex(digest, kSha256Size).c_str(),
               o.sign ? ", signed" : "", o.base.c_str());
+  PrintPatchNotes(patchNotes);
   PrintSummary(package, totalBytes, start, o.verbose);
   return kExitOk;
 }

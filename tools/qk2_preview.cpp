@@ -24,6 +24,7 @@
 #include "package/extract.h"
 #include "package/format.h"
 #include "package/package.h"
+#include "package/patch.h"
 #include "packer/update_ini_check.h"
 #include "platform/files.h"
 #include "platform/format.h"
@@ -57,7 +58,8 @@ const char kPreviewUsage[] =
     "                  \"message\"}, \"freeBytes\", \"requiredDiskSpace\", \"lines\": [{\"key\",\n"
     "                  \"line\", \"action\", \"destination\", \"source\", \"bytes\", \"reason\",\n"
     "                  \"message\"}], \"bytesWritten\", \"finishes\", \"stop\"}\n"
-    "                 action: write, keep-newer, keep-data, skip, other-mode, copy,\n"
+    "                 action: write, keep-newer, keep-data, keep-new (a patch's new\n"
+    "                 version already there), skip, other-mode, copy,\n"
     "                 ask-disk, stop, not-reached\n"
     "Exit code 0 when the updater would finish, 1 when it would stop or wait for\n"
     "a disk that no --disk folder holds.\n";
@@ -100,23 +102,6 @@ std::string Formatted(const char* format, const char* a, const char* b = "") {
 }
 
 // ---- paths
-
-// `root` (a native path) followed by `tail`, a path the updater wrote
-// (cp932, backslashes), in the tool's own spelling. The tail is split at
-// one-byte backslashes only, so a cp932 trail byte 0x5C separates nothing.
-std::string NativeBelow(const std::string& root, const std::string& tail) {
-  std::string native = root;
-  size_t start = 0;
-  for (size_t i = 0; i <= tail.size();) {
-    if (i == tail.size() || tail[i] == '\\' || tail[i] == '/') {
-      if (i > start) native = PathIn(native, FromCp932(tail.substr(start, i - start)));
-      start = ++i;
-      continue;
-    }
-    i += OsIsLeadByte((u8)tail[i]) && i + 1 < tail.size() ? 2 : 1;
-  }
-  return native;
-}
 
 // The folder part of a native path, without its separator.
 std::string ParentOf(const std::string& path) {
@@ -174,6 +159,11 @@ struct EntryFacts {
   uint64_t size = 0;
   FileTime time = {0, 0};
   std::string source;  // the folder's file, or the package's entry name
+  // A patch entry: its container, and whether a whole copy stands behind it.
+  bool isPatch = false;
+  const u8* patch = nullptr;  // null for a damaged one
+  u32 patchLength = 0;
+  bool whole = false;
 };
 
 struct UpdateSource {
@@ -199,6 +189,17 @@ struct UpdateSource {
       facts.size = record->contentSize;
       facts.time = {record->modifiedLow, record->modifiedHigh};
       facts.source = FromCp932(name);
+      if (record->flags & kEntryFlagPatch) {
+        facts.isPatch = true;
+        facts.patch = FindPackageEntry(&package, name.c_str(), &facts.patchLength);
+        PatchHeader header = {};
+        if (facts.patch && CheckPatchContainer(facts.patch, facts.patchLength))
+          std::memcpy(&header, facts.patch, sizeof header);
+        else
+          facts.patch = nullptr;
+        facts.size = header.newSize;
+        facts.whole = FindPackageRecord(&package, (name + "|whole").c_str(), &dataOffset) != nullptr;
+      }
       return facts;
     }
     for (const PlannedEntry& entry : check.entries) {
@@ -337,6 +338,33 @@ std::string NewerReason(const DestinationState& seen, const FileTime& entryTime,
          ShortTime(seen.written) + (kept ? " > " : " <= ") + ShortTime(entryTime) + " UTC)";
 }
 
+// A patch entry once the destination is to be written: which version the
+// installed file is, as the updater identifies it.
+void PreviewPatch(Preview* p, const EntryFacts& entry, LineResult* r) {
+  const int found = FindInstalledPatchSource(r->destination.c_str(), entry.patch, entry.patchLength);
+  if (found >= 0) {
+    PatchSource source;
+    std::memcpy(&source, entry.patch + kPatchHeaderSize + (size_t)found * kPatchSourceSize,
+                sizeof source);
+    r->reason = "patch from source " + std::to_string(found + 1) + " (" + Bytes(source.oldSize) +
+                "): installed file matches";
+  } else if (found == kPatchAlreadyNew) {
+    r->action = "keep-new";
+    r->bytes = 0;
+    r->reason = "already the new version: left as it is";
+    return;
+  } else if (found == kPatchNoSource && entry.whole) {
+    r->reason = "installed file matches no patch source: the whole copy is written";
+  } else if (found == kPatchNoSource) {
+    return Stop(p, r, "installed file matches no patch source, and there is no whole copy",
+                Formatted(kTextNotThisVersion, r->destination.c_str()));
+  } else {
+    return Stop(p, r, "the installed file cannot be read", kTextWriteFailed);
+  }
+  const uint64_t old = SizeOf(r->destination);
+  p->freeNow = p->freeNow + old >= entry.size ? p->freeNow + old - entry.size : 0;
+}
+
 // The entry's own checks, in the order ExtractPackageEntry makes them: the
 // entry, the free space, then the destination. `madeFolder` is the folder
 // the run makes first (empty when none).
@@ -345,6 +373,7 @@ void PreviewEntryWrite(Preview* p, const UpdateItem& item, const std::string& ma
   const std::string name = item.relativePath + item.fileNameOffset;
   const EntryFacts entry = p->source.Entry(name);
   if (!entry.found) return Stop(p, r, "the package has no entry " + ShownName(name), kTextNotFoundInResource);
+  if (entry.isPatch && !entry.patch) return Stop(p, r, "a damaged patch", kTextResourceReadError);
   if (p->haveFree && entry.size > p->freeNow) {
     char shortfall[24];
     std::snprintf(shortfall, sizeof shortfall, "%llu", (unsigned long long)(entry.size - p->freeNow));
@@ -368,6 +397,7 @@ void PreviewEntryWrite(Preview* p, const UpdateItem& item, const std::string& ma
   r->action = "write";
   r->bytes = entry.size;
   r->source = entry.source;
+  if (entry.patch) return PreviewPatch(p, entry, r);
   r->reason = !present ? "no such file yet"
               : item.kind == KindUpdate ? NewerReason(seen, entry.time, false)
                                         : "replaces the installed file";
@@ -393,8 +423,8 @@ void PreviewUpdateItem(Preview* p, const UpdateItem& item, LineResult* r) {
   if (!JoinPath(path, item.relativePath))
     return Stop(p, r, "the destination path is too long", kTextWriteFailed);
   // The records hold the native root; the rest is the updater's own join.
-  const std::string nativeFolder = NativeBelow(root, folder + root.size());
-  r->destination = NativeBelow(root, path + root.size());
+  const std::string nativeFolder = NativePathBelow(root, folder + root.size());
+  r->destination = NativePathBelow(root, path + root.size());
   std::string madeFolder;
   if (!IsFolder(nativeFolder)) {
     if (!IsFolder(ParentOf(nativeFolder)))
@@ -429,7 +459,7 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
     const std::string check = SetupDescription.DiskCheckFile[item.diskNumber];
     p->mediaFolder.clear();
     for (const auto& disk : p->options.disks) {
-      const std::string probe = NativeBelow(disk.second, check);
+      const std::string probe = NativePathBelow(disk.second, check);
       if (OsGetFileAttributes(probe.c_str()) == kNoAttributes) continue;
       p->mediaFolder = disk.second;
       p->mediaDisk = disk.first;
@@ -446,7 +476,7 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
       return;
     }
   }
-  const std::string source = NativeBelow(p->mediaFolder, item.sourcePath);
+  const std::string source = NativePathBelow(p->mediaFolder, item.sourcePath);
   const u32 attributes = OsGetFileAttributes(source.c_str());
   if (attributes == kNoAttributes)
     return Stop(p, r, "no " + source + " on disk " + std::to_string(p->mediaDisk),
@@ -458,7 +488,7 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
     r->destination = PathIn(p->options.install, std::filesystem::path(source).filename().string());
     r->reason = "the folder from disk " + std::to_string(p->mediaDisk) + " (" + source + ")";
   } else {
-    r->destination = NativeBelow(p->options.install, item.sourcePath);
+    r->destination = NativePathBelow(p->options.install, item.sourcePath);
     r->reason = "from disk " + std::to_string(p->mediaDisk) + " (" + source + ")";
   }
   if (OsGetFileAttributes(r->destination.c_str()) != kNoAttributes) r->reason += ", replacing what is there";

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <set>
 
 #include "package/decompress.h"
+#include "package/entry_content.h"
 #include "package/format.h"
 #include "package/package.h"
+#include "package/patch.h"
 #include "package/scramble.h"
 #include "package/sha256.h"
 #include "packer/pe_resources.h"
@@ -146,6 +149,8 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
   // The entries, laid out one after the other from the header on. Names are
   // compared after the walk, sorted, so that many entries cost n log n.
   std::vector<std::pair<std::string, uint32_t>> keys;  // (WindowsFileKey, entry)
+  std::vector<std::pair<std::string, uint32_t>> wholes;  // (name, entry)
+  std::set<std::string> patches;                          // WindowsFileKey of each
   uint64_t offset = kPackageHeaderSize;
   bool walked = true;
   for (uint32_t i = 0; i < count; ++i) {
@@ -160,6 +165,7 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
       name.assign((const char*)e.name, end);
       label += " '" + ShownName(name) + "'";
       if (name.empty()) problem(label + ": the name is empty");
+      else if (IsWholeFallbackName(name)) wholes.emplace_back(name, i);
       else if (!IsBareEntryName(name))
         problem(label + ": not a plain file name; extract refuses it, and the updater would "
                         "write it outside the folder its line names");
@@ -167,8 +173,11 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
         problem(label + ": bytes after the name's terminator are not zero");
       if (!name.empty()) keys.emplace_back(WindowsFileKey(name), i);
     }
-    if (e.flags != kEntryFlagStored && e.flags != kEntryFlagCompressed)
-      problem(label + ": flags " + HexByte(e.flags) + " are neither 1 (stored) nor 2 (compressed)");
+    const bool patch = e.flags == (kEntryFlagPatch | kEntryFlagStored);
+    if (e.flags != kEntryFlagStored && e.flags != kEntryFlagCompressed && !patch)
+      problem(label + ": flags " + HexByte(e.flags) +
+              " are neither 1 (stored), 2 (compressed) nor 5 (a patch, stored)");
+    if (patch && !name.empty()) patches.insert(WindowsFileKey(name));
     if (e.reserved1 || e.reserved2) problem(label + ": reserved bytes are not zero");
     if (e.scrambled > kEntryScrambled)
       problem(label + ": scrambled is " + Num(e.scrambled) + "; it must be 0 or 1");
@@ -193,9 +202,19 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
     } else if (e.contentSize != e.storedSize) {
       problem(label + ": kept as it is, but its content size " + Num(e.contentSize) +
               " differs from its stored size " + Num(e.storedSize));
+    } else if (patch && !CheckPatchContainer(stored.data(), (u32)stored.size())) {
+      problem(label + ": a damaged patch container");
+    } else if (patch && e.contentSize > kWholeContentLimit && e.scrambled) {
+      problem(label + ": a scrambled patch larger than " + Num(kWholeContentLimit) +
+              " bytes, which the updater cannot read in one piece");
     }
     offset += aligned;
   }
+  // "<name>|whole" is the whole copy that stands behind patch entry <name>.
+  for (const auto& whole : wholes)
+    if (!patches.count(WindowsFileKey(whole.first.substr(0, whole.first.size() - 6))))
+      problem("entry " + Num(whole.second) + " '" + ShownName(whole.first) +
+              "': a whole copy for a patch entry that the package does not have");
   std::sort(keys.begin(), keys.end());
   for (size_t k = 1; k < keys.size(); ++k) {
     if (keys[k].first != keys[k - 1].first) continue;

@@ -23,6 +23,7 @@ std::string BuildTestPackage(const std::vector<TestEntry>& entries, bool plainDi
     input.compression = (entry.flags & kTestCompressed) ? EntryCompression::kAlways
                                                         : EntryCompression::kNever;
     input.scramble = (entry.flags & kTestScrambled) != 0;
+    input.patch = (entry.flags & kTestPatch) != 0;
     inputs.push_back(std::move(input));
   }
   PackOptions options;

@@ -16,6 +16,7 @@
 constexpr int kTestStored = 0;      // content kept as it is, not scrambled
 constexpr int kTestCompressed = 1;  // stored as a compressed stream (even when larger)
 constexpr int kTestScrambled = 2;   // stored bytes scrambled
+constexpr int kTestPatch = 4;       // a patch container, stored as it is
 
 // 2020-01-02 03:04:05 UTC as a FILETIME: the time every test entry carries
 // unless it names its own.
