@@ -261,15 +261,6 @@ int ReadEntries(const UpdateFolderCheck& check, std::vector<PackInput>* inputs,
 
 // ---- patch entries
 
-// The UpdateFile line that places entry `name` below the installation
-// folder (data files are the player's: they travel whole), or null.
-const LineAccount* InstallLineOf(const UpdateFolderCheck& check, const std::string& name) {
-  for (const LineAccount& line : check.lines)
-    if (!line.copy && !line.dataRoot && WindowsFileKey(line.entry) == WindowsFileKey(name))
-      return &line;
-  return nullptr;
-}
-
 // What one entry became, for the summary.
 struct PatchNote {
   std::string name;
@@ -280,6 +271,15 @@ struct PatchNote {
 };
 
 #if defined(QK2_PATCH_MAKER)
+// The UpdateFile line that places entry `name` below the installation
+// folder (data files are the player's: they travel whole), or null.
+const LineAccount* InstallLineOf(const UpdateFolderCheck& check, const std::string& name) {
+  for (const LineAccount& line : check.lines)
+    if (!line.copy && !line.dataRoot && WindowsFileKey(line.entry) == WindowsFileKey(name))
+      return &line;
+  return nullptr;
+}
+
 // The stored size of `content` as a whole entry: compressed when that pays.
 // A compressed stream is never below 1/91 of its content, so a patch that
 // small needs no trial compression to be known smaller.
@@ -350,9 +350,11 @@ int AddPatches(const MakeOptions&, const UpdateFolderCheck&, std::vector<PackInp
 
 void PrintPatchNotes(const std::vector<PatchNote>& notes) {
   for (const PatchNote& n : notes)
-    std::printf("patch %s: from %zu old version%s, %zu bytes %s %zu bytes whole\n",
+    std::printf(n.used ? "patch %s: from %zu old version%s, %zu bytes instead of %zu whole\n"
+                       : "patch %s: from %zu old version%s, %zu bytes, not smaller than the "
+                         "whole file (%zu bytes stored): carried whole\n",
                 ShownName(n.name).c_str(), n.versions, n.versions == 1 ? "" : "s", n.patchBytes,
-                n.used ? "instead of" : "not smaller than: kept", n.wholeBytes);
+                n.wholeBytes);
 }
 
 int Sign(const MakeOptions& o, const std::string& unsignedPath, const std::string& signedPath) {

@@ -15,6 +15,20 @@ target_include_directories(qk2_e2e PRIVATE ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_SOU
 target_compile_definitions(qk2_e2e PRIVATE _WIN32_WINNT=0x0601 WINVER=0x0601
   QK2_TOOL="$<TARGET_FILE:qk2>" QK2_FIXTURE_IMAGE="")
 target_link_libraries(qk2_e2e PRIVATE packer platform_tools GTest::gtest)
+
+# A patch update (1.00 to 1.01 of one file), made by the host qk2 at build
+# time: the Windows qk2 has no patch maker.
+set(PATCH_FIXTURE ${CMAKE_CURRENT_BINARY_DIR}/patch-fixture)
+set(PATCH_UPDATER ${PATCH_FIXTURE}/PatchUpdate.exe)
+add_custom_command(OUTPUT ${PATCH_UPDATER}
+  COMMAND ${CMAKE_COMMAND} -DOUT=${PATCH_FIXTURE} -P ${CMAKE_CURRENT_LIST_DIR}/make_updater/patch_fixture.cmake
+  COMMAND ${HOST_QK2} make-updater ${PATCH_FIXTURE}/update -o ${PATCH_UPDATER} -q
+          --base $<TARGET_FILE:${UPDATER_BASE_TARGET}> --patch-from ${PATCH_FIXTURE}/old
+  DEPENDS host_tools ${UPDATER_BASE_TARGET} ${CMAKE_CURRENT_LIST_DIR}/make_updater/patch_fixture.cmake
+  COMMENT "Making the patch update for the end-to-end run")
+add_custom_target(patch_fixture DEPENDS ${PATCH_UPDATER})
+add_dependencies(qk2_e2e patch_fixture)
+target_compile_definitions(qk2_e2e PRIVATE PATCH_FIXTURE="${PATCH_FIXTURE}")
 updater_warnings(qk2_e2e)
 add_dependencies(qk2_e2e qk2 ${UPDATER_BASE_TARGET})
 

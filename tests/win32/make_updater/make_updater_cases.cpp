@@ -159,6 +159,65 @@ TEST_F(MadeUpdater, ChangedPackageEndsTheRunBeforeAnythingIsWritten) {
   EXPECT_EQ(Listing(e2e::FolderEntries(install_)), Listing({"SETUP.INI"}));
 }
 
+// An updater made with --patch-from (by the host qk2, at build time) on
+// each kind of installed file: version 1.00 becomes 1.01 byte for byte, a
+// 1.01 is left alone, anything else is refused with its box and kept.
+TEST_F(MadeUpdater, PatchTurnsTheOldVersionIntoTheNew) {
+  const std::string fixture = PATCH_FIXTURE;
+  std::string v100, v101;
+  ASSERT_TRUE(e2e::ReadBytes(fixture + "/old/GAME.DAT", &v100));
+  ASSERT_TRUE(e2e::ReadBytes(fixture + "/update/GAME.DAT", &v101));
+  struct Installed {
+    const char* what;
+    std::string bytes;
+    bool finishes;
+    std::string after;
+  };
+  const Installed cases[] = {
+      {"1.00", v100, true, v101},
+      {"1.01", v101, true, v101},
+      {"modified", v100.substr(0, 1000) + "changed by the player", false,
+       v100.substr(0, 1000) + "changed by the player"},
+  };
+  for (const Installed& c : cases) {
+    SCOPED_TRACE(c.what);
+    InstallGame();
+    const std::string game = install_ + "\\GAME.DAT";
+    const e2e::FileTimeValue before = e2e::FileTimeOf(2023, 1, 15);
+    e2e::PutFile(game, c.bytes, before);
+    e2e::Process& updater = Start(fixture + "/PatchUpdate.exe");
+    const e2e::Wizard wizard = e2e::WaitForWizard(updater, kCaption);
+    wizard.Press(e2e::Wizard::kNext);
+    wizard.WaitInfo("アップデートを実行します");
+    wizard.PressAsync(e2e::Wizard::kNext);
+    if (c.finishes) {
+      wizard.WaitInfo("アップデートは完了しました");
+      wizard.PressAsync(e2e::Wizard::kNext);
+      EXPECT_EQ(updater.WaitExit(), 1u);
+    } else {
+      const e2e::MsgBox refused = e2e::WaitForBox(updater, kCaption);
+      EXPECT_TEXT(refused.Text(),
+                  "インストールされているファイルは、このアップデートの対象のバージョンではありません。\r" +
+                      game);
+      refused.Press(IDOK);
+      e2e::WaitForBox(updater, kCaption).Press(IDOK);  // the write failed
+      const e2e::MsgBox interrupted = e2e::WaitForBox(updater, kCaption);
+      EXPECT_TEXT(interrupted.Text(), "アップデートが中断されました");
+      interrupted.Press(IDOK);
+      EXPECT_EQ(updater.WaitExit(), 0u);
+    }
+    std::string now;
+    EXPECT_TRUE(e2e::ReadBytes(game, &now));
+    EXPECT_TRUE(now == c.after) << now.size() << " bytes";
+    if (c.after == c.bytes) {
+      EXPECT_EQ(e2e::ShowTime(e2e::LastWriteTime(game)), e2e::ShowTime(before));
+    }
+    EXPECT_EQ(Listing(e2e::FolderEntries(install_)), Listing({"SETUP.INI", "GAME.DAT"}));
+    EXPECT_EQ(Listing(e2e::FolderEntries(temp_)), Listing({}));
+    process_.reset();
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
