@@ -50,7 +50,7 @@ const char kMakeUpdaterUsage[] =
     "them always).\n";
 
 const char kCheckUsage[] =
-    "usage: qk2 check UPDATE_FOLDER [--werror] [--json] [-q]\n"
+    "usage: qk2 check UPDATE_FOLDER [--werror] [--json] [-q] [--patch-from OLD_DIR ...]\n"
     "Checks UPDATE_FOLDER and its UPDATE.INI as make-updater does, and writes\n"
     "nothing. UPDATE.INI is read with the updater's own INI reader and plan\n"
     "reader. Errors (the updater would fail, or the folder lacks a file) are\n"
@@ -60,7 +60,9 @@ const char kCheckUsage[] =
     "  --werror  warnings count as errors\n"
     "  --json    print every diagnostic as a JSON object (file, line, column,\n"
     "            severity, code, message) in one array on stdout\n"
-    "  -q        print errors only\n";
+    "  -q        print errors only\n"
+    "  --patch-from OLD_DIR  also say, for each UpdateFile line, whether an earlier\n"
+    "            installation holds its file, as make-updater --patch-from looks\n";
 
 namespace {
 
@@ -513,15 +515,50 @@ int CommandMakeUpdater(const std::vector<std::string>& args) {
   return kExitOk;
 }
 
+namespace {
+// With --patch-from: which UpdateFile lines find an old version to patch
+// from, as make-updater looks for them.
+void PrintPatchSources(const UpdateFolderCheck& check, const std::vector<std::string>& olds,
+                       const std::string& folder) {
+  const std::string ini = PathIn(folder, "UPDATE.INI");
+  for (const LineAccount& line : check.lines) {
+    if (line.copy) continue;
+    const std::string where = ini + ":" + std::to_string(line.line) + ": note: " + line.key;
+    if (line.dataRoot) {
+      std::printf("%s: a \"d\" line: the player's file travels whole\n", where.c_str());
+      continue;
+    }
+    const std::string below =
+        check.dataFolder.empty() ? line.path : check.dataFolder + "\\" + line.path;
+    size_t found = 0;
+    for (const std::string& old : olds) found += IsExistingFile(NativePathBelow(old, below));
+    std::printf(found ? "%s: old version in %zu of %zu --patch-from folders: a patch when smaller\n"
+                      : "%s: no old version in the %zu --patch-from folders: travels whole\n",
+                where.c_str(), found ? found : olds.size(), olds.size());
+  }
+}
+}  // namespace
+
 int CommandCheck(const std::vector<std::string>& args) {
   bool werror = false, json = false, quiet = false;
-  std::vector<std::string> folders;
-  for (const std::string& arg : args) {
-    if (arg == "--werror") werror = true;
-    else if (arg == "--json") json = true;
-    else if (arg == "-q" || arg == "--quiet") quiet = true;
-    else if (arg.size() > 1 && arg[0] == '-') return UsageError("check: unknown option " + arg, kCheckUsage);
-    else folders.push_back(arg);
+  std::vector<std::string> folders, olds;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (arg == "--patch-from") {
+      if (++i == args.size() || args[i].empty())
+        return UsageError("check: --patch-from needs a value", kCheckUsage);
+      olds.push_back(args[i]);
+    } else if (arg == "--werror") {
+      werror = true;
+    } else if (arg == "--json") {
+      json = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      quiet = true;
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return UsageError("check: unknown option " + arg, kCheckUsage);
+    } else {
+      folders.push_back(arg);
+    }
   }
   if (folders.size() != 1) return UsageError("check: give exactly one update folder", kCheckUsage);
   const UpdateFolderCheck check = CheckUpdateFolder(folders[0]);
@@ -530,6 +567,7 @@ int CommandCheck(const std::vector<std::string>& args) {
   if (failing)
     return Report(kExitProblem, "check: " + std::to_string(failing) +
                                     (failing == 1 ? " problem" : " problems") + " in " + folders[0]);
+  if (!quiet && !olds.empty()) PrintPatchSources(check, olds, folders[0]);
   if (!quiet)
     std::printf("%s: ok: %zu entries, %zu lines read, %zu warnings\n", folders[0].c_str(),
                 check.entries.size(), check.lines.size(), check.warnings.size());

@@ -116,6 +116,18 @@ TEST_F(PatchUpdates, PatchEntriesThroughEveryCommand) {
   }
 }
 
+TEST_F(PatchUpdates, CheckSaysWhichLinesFindAnOldVersion) {
+  const ToolRun run = RunQk2({"check", temp_ / "update", "--patch-from", temp_ / "old0",
+                              "--patch-from", temp_ / "install"});
+  EXPECT_EQ(run.code, 0) << run.Shown();
+  const std::string ini = PathIn(temp_ / "update", "UPDATE.INI");
+  for (const std::string& line :
+       {ini + ":9: note: UpdateFile00: old version in 1 of 2 --patch-from folders",
+        ini + ":10: note: UpdateFile01: no old version in the 2 --patch-from folders",
+        ini + ":11: note: UpdateFile02: a \"d\" line: the player's file travels whole"})
+    EXPECT_NE(run.out.find(line), std::string::npos) << line << "\n" << run.Shown();
+}
+
 TEST_F(PatchUpdates, KeepWholeBelongsToPatchFrom) {
   const ToolRun run = Make(temp_ / "u.exe", {"--keep-whole"});
   EXPECT_EQ(run.code, 2);
