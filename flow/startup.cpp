@@ -240,9 +240,14 @@ int RunWizard() {
 }
 
 int ReadUpdateIni() {
-  if (!ExtractPackageEntry(&UpdaterPackage, kUpdateIniName, UpdateIniPath, 0) ||
-      !ReadRequiredKeys())
+  const u32 boxes = ErrorBoxesShown;
+  if (!ExtractPackageEntry(&UpdaterPackage, kUpdateIniName, UpdateIniPath, 0)) {
+    // A write that failed has said nothing: the temporary file is what
+    // could not be made.
+    if (ErrorBoxesShown == boxes) ShowErrorWith(kTextTempFileFailed, UpdateIniPath);
     return 0;
+  }
+  if (!ReadRequiredKeys()) return 0;
   ReadOptionalKeys();
   ReadModeWord();
   return LoadAgreement("AgreementText", &UpdateDescription.AgreementText) &&

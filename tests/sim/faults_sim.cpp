@@ -17,6 +17,9 @@ static_assert(sizeof kKindNames / sizeof kKindNames[0] == kCallKinds, "a name fo
 
 std::vector<HostCall> trace;
 long failAt;  // 1-based; 0: nothing fails
+int failByName;
+HostCallKind failKind;
+std::string failPrefix;
 int failed;
 HostCall failedCall;
 long changes;
@@ -33,6 +36,8 @@ const char* HostCallKindName(HostCallKind kind) {
 void HostResetFaults() {
   trace.clear();
   failAt = 0;
+  failByName = 0;
+  failPrefix.clear();
   failed = 0;
   failedCall = HostCall();
   changes = 0;
@@ -43,6 +48,12 @@ void HostResetFaults() {
 }
 
 void HostFailCall(long n) { failAt = n; }
+
+void HostFailFirstCall(HostCallKind kind, const std::string& prefix) {
+  failByName = 1;
+  failKind = kind;
+  failPrefix = prefix;
+}
 long HostFaultPoints() { return (long)trace.size(); }
 const std::vector<HostCall>& HostFaultTrace() { return trace; }
 const HostCall* HostFailedCall() { return failed ? &failedCall : nullptr; }
@@ -61,7 +72,9 @@ void HostSetFaultPointLimit(long most, std::function<void()> whenPassed) {
 int HostFaultHere(HostCallKind kind, const std::string& what) {
   trace.push_back(HostCall{kind, what});
   if (limit && (long)trace.size() > limit && overLimit) overLimit();
-  if ((long)trace.size() != failAt) return 0;
+  const int named = failByName && kind == failKind && what.rfind(failPrefix, 0) == 0;
+  if (named) failByName = 0;
+  if (!named && (long)trace.size() != failAt) return 0;
   failed = 1;
   failedCall = trace.back();
   return 1;

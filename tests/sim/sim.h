@@ -125,6 +125,9 @@ void HostFailCall(long n);
 // Fault points so far (the count mode), and each of them in order.
 long HostFaultPoints();
 const std::vector<HostCall>& HostFaultTrace();
+// The first call of `kind` whose path (or key) starts with `prefix` fails;
+// for tests of one failure by name rather than by number.
+void HostFailFirstCall(HostCallKind kind, const std::string& prefix);
 // The call that was made to fail, or null while none has been.
 const HostCall* HostFailedCall();
 // Change points so far.
