@@ -133,8 +133,10 @@ int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* re
     if (attributes & kAttrDirectory) return 0;
     // Cleared before the newer-file rule: a kept file loses read-only too.
     if (attributes & kAttrReadOnly) OsSetFileAttributes(path, kAttrNormal);
-    if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
   }
+  // Asked of the file itself: attributes that could not be read do not
+  // make a newer file older.
+  if (keepNewer && ExistingIsNewer(path, &modified)) return 1;
   return WritePieces(path, pieces, &modified);
 }
 

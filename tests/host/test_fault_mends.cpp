@@ -3,14 +3,55 @@
 #include <string>
 #include <vector>
 
-#include "support/host_env.h"
-#include "flow/startup.h"
-#include "texts.h"
-
 #include "support/startup_env.h"
+#include "update_env.h"
 #include "sim/sim.h"
 
 namespace {
+
+// A file whose attributes cannot be read is still there: each rule that
+// asks whether a file exists must not take it for missing (or for a
+// folder) and so put the update's file somewhere else or not at all.
+struct UnreadableAttributes {
+  const char* name;
+  const char* lines;        // section "UPDATE"
+  const char* unreadable;   // relative to the game folder, or a CD path
+  const char* checked;      // the file to look at afterwards, in the game folder
+  const char* expected;     // its content
+  const char* notThere;     // a file that must not appear, or null
+};
+
+TEST_F(UpdateTest, AFileWhoseAttributesCannotBeReadIsStillThere) {
+  const UnreadableAttributes cases[] = {
+      // The newer-file rule keeps a newer file.
+      {"newer", "UpdateFile00=u,A.DAT\r\n", "A.DAT", "A.DAT", "OLD", nullptr},
+      // An "o" line replaces an existing file.
+      {"over", "UpdateFile00=o,A.DAT\r\n", "A.DAT", "A.DAT", "NEW", nullptr},
+      // A file from the disk goes to its own folder, not into the game folder.
+      {"copy", "CopyFile00=1:MOVIE\\OP.MPG\r\n", "Q:\\MOVIE\\OP.MPG", "MOVIE\\OP.MPG",
+       "cd:MOVIE\\OP.MPG", "OP.MPG"},
+  };
+  Package({{"A.DAT", "NEW"}});
+  MapCd('Q', {"DISK1.CHK", "MOVIE\\OP.MPG"});
+  SetText(SetupDescription.DiskCheckFile[1], "DISK1.CHK");
+  for (const UnreadableAttributes& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteTestFile(Game("A.DAT"), "OLD"));
+    SetModified(Game("A.DAT"), kYear2030);
+    Remove(Game("MOVIE\\OP.MPG"));
+    HostResetMessageBoxes();
+    Ini(c.lines);
+    const std::string unreadable = c.unreadable[1] == ':' ? c.unreadable : Game(c.unreadable);
+    HostFailFirstCall(kCallGetAttributes, unreadable);
+    EXPECT_EQ(RunWizard(), 0);
+    ASSERT_NE(HostFailedCall(), nullptr);
+    EXPECT_EQ(Content(Game(c.checked)), c.expected);
+    if (c.notThere) {
+      EXPECT_FALSE(TestPathExists(Game(c.notThere)));
+    }
+    EXPECT_TRUE(HostMessageBoxes().empty());
+  }
+}
 
 // UPDATE.INI that cannot be written into the temporary folder ends the
 // updater with the temporary-file message, never without a word.
