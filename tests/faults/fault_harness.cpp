@@ -152,6 +152,14 @@ void FaultHarness::Prepare() {
   scenario_.install();
 }
 
+// The picture put back. The folder the updater is started in is made
+// anew with it, so the process moves into the new one: a relative path
+// then lands in the picture, where the checks see it.
+void FaultHarness::PutFiles() {
+  PutTree(root_, before_);
+  if (chdir((root_ + "/start").c_str()) != 0) std::perror("the start folder");
+}
+
 FaultHarness::Run FaultHarness::RunOnce(long failAt) {
   Run run;
   const long live = HostLiveAllocations();
@@ -187,10 +195,11 @@ FaultHarness::Run FaultHarness::RunOnce(long failAt) {
 
 int FaultHarness::Reference() {
   Prepare();
-  PutTree(root_, before_);
+  PutFiles();
   const Run run = RunOnce(0);
   referencePoints_ = HostFaultPoints();
   referenceChanges_ = HostChangePoints();
+  referenceCalls_ = HostFaultTrace();
   reference_ = TakeTree(root_);
   std::set<std::string> paths;
   for (const auto& entry : before_) paths.insert(entry.first);
@@ -275,7 +284,7 @@ SweepTotals FaultHarness::FailEachPoint() {
   SweepTotals totals;
   for (long n = 1; n <= referencePoints_; ++n) {
     Prepare();
-    PutTree(root_, before_);
+    PutFiles();
     const Run run = RunOnce(n);
     const Tree after = TakeTree(root_);
     std::vector<std::string> problems;
@@ -314,7 +323,7 @@ SweepTotals FaultHarness::StopAtEachChange() {
   SweepTotals totals;
   for (long n = 0; n < referenceChanges_; ++n) {
     Prepare();
-    PutTree(root_, before_);
+    PutFiles();
     std::vector<std::string> problems;
     ++totals.points;
     std::fflush(nullptr);

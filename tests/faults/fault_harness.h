@@ -68,12 +68,15 @@ struct SweepTotals {
 class FaultHarness {
  public:
   // `hostRoot`: the scratch folder on the host. The files below it are the
-  // scenario's installation as it stands now.
+  // scenario's installation as it stands now; its folder "start" is where
+  // the updater runs.
   FaultHarness(const std::string& hostRoot, Scenario scenario);
   // The run without faults; 1 when it finished.
   int Reference();
   long ReferencePoints() const { return referencePoints_; }
   long ReferenceChanges() const { return referenceChanges_; }
+  // The fault points of the reference run, in order.
+  const std::vector<HostCall>& ReferenceCalls() const { return referenceCalls_; }
   const Tree& Before() const { return before_; }
   const Tree& After() const { return reference_; }
   // Every fault point failing in turn.
@@ -96,6 +99,7 @@ class FaultHarness {
     i64 start = 0;
   };
   void Prepare();
+  void PutFiles();
   Run RunOnce(long failAt);
   void CheckFiles(const Tree& after, const Run& run, bool stopped, bool finished,
                   std::vector<std::string>* problems, SweepTotals* totals) const;
@@ -110,6 +114,7 @@ class FaultHarness {
   std::set<std::string> freshTime_;  // kept files: same bytes, a time of the run
   long referencePoints_ = 0;
   long referenceChanges_ = 0;
+  std::vector<HostCall> referenceCalls_;
 };
 
 // Clicks through the wizard as a user who accepts everything.

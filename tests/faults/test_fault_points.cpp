@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -59,10 +61,9 @@ class FaultPoints : public HostTest {
     host_ = HostPath(Root().c_str());
     char cwd[4096];
     if (getcwd(cwd, sizeof cwd)) cwd_ = cwd;
-    // The folder the updater is started in: a relative path lands in the
-    // picture, not in the build folder.
+    // The folder the updater is started in (the harness moves there): a
+    // relative path lands in the picture, not in the build folder.
     MakeTestFolder(Root() + "\\start");
-    ASSERT_EQ(chdir((host_ + "/start").c_str()), 0);
   }
   void TearDown() override {
     if (!cwd_.empty()) (void)chdir(cwd_.c_str());
@@ -99,6 +100,16 @@ class FaultPoints : public HostTest {
   }
 
   void Sweep(const char* scenario, FaultHarness& harness) {
+    std::map<std::string, int> kinds;
+    for (const HostCall& call : harness.ReferenceCalls()) ++kinds[HostCallKindName(call.kind)];
+    std::printf("scenario %s: %ld fault points and %ld changes in a whole run:", scenario,
+                harness.ReferencePoints(), harness.ReferenceChanges());
+    for (const auto& [kind, count] : kinds) std::printf(" %s %d,", kind.c_str(), count);
+    std::printf("\n");
+    if (getenv("FAULT_TRACE"))
+      for (size_t i = 0; i < harness.ReferenceCalls().size(); ++i)
+        std::printf("  %zu %s %s\n", i + 1, HostCallKindName(harness.ReferenceCalls()[i].kind),
+                    harness.ReferenceCalls()[i].what.c_str());
     Report("fault points", scenario, harness.FailEachPoint());
     Report("stop points", scenario, harness.StopAtEachChange());
   }
