@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "support/startup_env.h"
+#include "platform/format.h"
 #include "update_env.h"
 #include "sim/sim.h"
 
@@ -60,9 +61,9 @@ struct UnwritableUpdateIni {
   const char* prefix;  // below the temporary folder
 };
 
-class UpdateIniUnwritable : public HostTest {};
+class StartupFault : public HostTest {};
 
-TEST_F(UpdateIniUnwritable, SaysSo) {
+TEST_F(StartupFault, UnwritableUpdateIniIsReported) {
   const UnwritableUpdateIni cases[] = {
       {kCallCreate, "QK2"}, {kCallWrite, "QK2"},   {kCallFlush, "QK2"},
       {kCallClose, "QK2"},  {kCallReplace, "UPD"},
@@ -84,6 +85,33 @@ TEST_F(UpdateIniUnwritable, SaysSo) {
     EXPECT_EQ(HostMessageBoxes()[0].flags, kMbOk | kMbIconError);
     EXPECT_EQ(env.TempFiles(), std::vector<std::string>{});
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A DataPath the registry fails to read is no missing DataPath: the data
+// files would go below the folder the updater was started in. The game
+// counts as not installed, and nothing is written anywhere.
+TEST_F(StartupFault, UnreadableDataPathIsNoMissingOne) {
+  StartupEnv env(Root());
+  env.dataPath = Root() + "\\save";
+  env.updateLines = "UpdateFile00=d,SAVE.INI\r\n";
+  env.entries = {{"SAVE.INI", "default"}};
+  env.Install();
+  HostFailFirstCall(kCallRegistry, "DataPath");
+  HostSetDialogScript([](WindowHandle dialog) {
+    while (HostClick(dialog, kIdNext)) {
+    }
+  });
+  EXPECT_EQ(UpdaterMain(HostModule()), 0);
+  ASSERT_NE(HostFailedCall(), nullptr);
+  EXPECT_EQ(HostDialogsShown(), 0);
+  ASSERT_EQ(HostMessageBoxes().size(), 1u);
+  char told[kTextSize];
+  OsFormat(told, sizeof told, kTextNotInstalled, kTestGameTitle);
+  EXPECT_EQ(HostMessageBoxes()[0].text, told);
 }
 
 }  // namespace
