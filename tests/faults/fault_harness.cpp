@@ -293,6 +293,10 @@ SweepTotals FaultHarness::FailEachPoint() {
     if (!run.failed) problems.push_back("the point was never reached");
     const bool finished = run.code == 1;
     if (run.code != 0 && run.code != 1) problems.push_back("exit " + std::to_string(run.code));
+    if (scenario_.ignored && scenario_.ignored(referenceCalls_, (size_t)(n - 1))) {
+      if (finished) ++totals.ignored;
+      else problems.push_back("a failure the design passes over ended the update");
+    }
     if (finished) {
       ++totals.finished;
       for (const HostMessageBox& box : run.boxes)

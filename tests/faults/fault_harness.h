@@ -51,6 +51,9 @@ struct Scenario {
   // Copies made by the shell: a stop in the middle of one leaves it short,
   // as the shell writes in place; the next run replaces it.
   std::set<std::string> shellCopies;
+  // Failures the design passes over: call `index` of the reference run
+  // failing must still let the update finish.
+  std::function<bool(const std::vector<HostCall>& calls, size_t index)> ignored;
 };
 
 struct SweepTotals {
@@ -59,6 +62,7 @@ struct SweepTotals {
   long finished = 0;     // runs that still reached "完了"
   long ended = 0;        // runs that ended with a message
   long allocations = 0;  // of the points, allocations
+  long ignored = 0;      // of the finished runs, failures the design passes over
   std::vector<std::string> examples;             // the first violations, for the test's output
   std::map<std::string, long> firstBoxes;        // what the user saw first, by text
   std::set<std::string> leftoverFolders;         // stops: where temporary files stayed

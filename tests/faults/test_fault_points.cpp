@@ -45,6 +45,61 @@ std::string Content(size_t size, unsigned seed) {
   return text;
 }
 
+bool EndsWith(const std::string& text, const std::string& end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+// The failures every scenario's update passes over: a window search, a
+// free-space question, an attribute set, the close of a file only read, the
+// optional registry value and resource, a drive's type (the user is asked
+// for the disk and puts it in), the attributes of anything but SETUP.INI
+// (the file is asked itself), and the reads of the newer-file rule and of a
+// kept data file (which fall back to writing the package's file), the
+// folder each line makes (it is there already; the write decides), and the
+// delete of the updater's UPDATE.INI once the wizard has given its result.
+bool PassedOver(const HostCall& call) {
+  switch (call.kind) {
+    case kCallMakeFolder:
+      return call.what.size() > 1 && call.what[1] == ':';  // not the shell's
+    case kCallDelete:
+    case kCallFind:
+    case kCallFreeSpace:
+    case kCallSetAttributes:
+    case kCallDriveType:
+    case kCallOpen:
+    case kCallGetTime:
+    case kCallGetSize:
+    case kCallRead:
+      return true;
+    case kCallClose:
+      return call.what.find("\\QK2") == std::string::npos;
+    case kCallRegistry:
+      return call.what == "InstAdd";
+    case kCallResource:
+      return call.what == "FindResourceA 103";  // the digest: without it, no check
+    case kCallGetAttributes:
+      return !EndsWith(call.what, "SETUP.INI");
+    case kCallCreate:
+    case kCallWrite:
+    case kCallFlush:
+    case kCallSetTime:
+    case kCallReplace:
+    case kCallTempPath:
+    case kCallTempName:
+    case kCallAllocation:
+    case kCallShellCopy:
+    case kCallShellCopyFile:
+    case kCallDialog:
+    case kCallKinds:
+      return false;
+  }
+  return false;
+}
+
+bool PassedOverAnywhere(const std::vector<HostCall>& calls, size_t index) {
+  return PassedOver(calls[index]);
+}
+
 FileState Written(const std::string& bytes, i64 modified, bool readOnly = false) {
   FileState state;
   state.bytes = bytes;
@@ -88,6 +143,7 @@ class FaultPoints : public HostTest {
     std::printf("%s: scenario %s: %ld tried, %ld violations (%ld finished, %ld ended",
                 what, scenario, t.points, t.violations, t.finished, t.ended);
     if (t.allocations) std::printf("; %ld allocations", t.allocations);
+    if (t.ignored) std::printf("; %ld passed over by design", t.ignored);
     if (t.shellTorn) std::printf("; %ld copies cut short by the shell", t.shellTorn);
     std::printf(")\n");
     for (const std::string& folder : t.leftoverFolders)
@@ -192,6 +248,18 @@ TEST_F(FaultPoints, EveryKindOfLine) {
   scenario.alternatives.push_back(
       {"save/DATA/SAVE.INI", Written("[save]\r\nslot=3\r\n", kNs2010),
        {kCallTempName, kCallCreate, kCallWrite, kCallFlush, kCallClose, kCallReplace}});
+  // Besides, every call of keeping SAVE.INI: from opening it to the
+  // attributes set after its write-back.
+  scenario.ignored = [](const std::vector<HostCall>& calls, size_t index) {
+    if (PassedOver(calls[index])) return true;
+    size_t opened = 0, replaced = 0;
+    for (size_t i = 0; i < calls.size(); ++i) {
+      if (!EndsWith(calls[i].what, "\\SAVE.INI")) continue;
+      if (calls[i].kind == kCallOpen && !opened) opened = i;
+      if (calls[i].kind == kCallReplace) replaced = i;
+    }
+    return opened && index >= opened && index <= replaced + 1;
+  };
 
   FaultHarness harness(host_, scenario);
   ASSERT_TRUE(harness.Reference());
@@ -262,6 +330,7 @@ TEST_F(FaultPoints, CopiesFromTheDisks) {
       {"game/MOVIE/OP.MPG", Written(movie, kNs2010, true), {kCallSetAttributes}});
   scenario.alternatives.push_back(
       {"game/EXTRA/BONUS.DAT", Written(bonus, kNs2010, true), {kCallSetAttributes}});
+  scenario.ignored = PassedOverAnywhere;
   scenario.shellCopies = {"game/MOVIE/OP.MPG", "game/MANUAL/PAGE1.TXT", "game/MANUAL/PAGE2.TXT",
                           "game/EXTRA/BONUS.DAT"};
 
@@ -304,6 +373,16 @@ TEST_F(FaultPoints, AgreementAndFreeSpace) {
     HostSetTempPath(env.tempFolder.c_str());
     InstallTestPackage(package);
     env.InstallRegistry();
+  };
+  // The ready page's free-space question failing lets the update go on, and
+  // the drive, still short, then stops the first file with its message.
+  scenario.ignored = [](const std::vector<HostCall>& calls, size_t index) {
+    size_t shortCheck = 0;
+    for (size_t i = 0; i < calls.size() && !shortCheck; ++i)
+      if (calls[i].kind == kCallDialog)
+        for (size_t j = i; j < calls.size() && !shortCheck; ++j)
+          if (calls[j].kind == kCallFreeSpace) shortCheck = j;
+    return index != shortCheck && PassedOver(calls[index]);
   };
   scenario.onShortage = [drive, shortages] {
     HostMapDrive('C', drive.c_str());
