@@ -152,6 +152,7 @@ FaultHarness::FaultHarness(const std::string& hostRoot, Scenario scenario)
 
 void FaultHarness::Prepare() {
   ResetHostSimulation();
+  HostWaitForDisk(0);
   scenario_.install();
 }
 

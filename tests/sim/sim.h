@@ -27,6 +27,10 @@ void HostResetDrives();
 // Makes the next OsFlushFile fail (a disk that reports a write error late).
 // HostResetDrives clears it.
 void HostFailNextFlush();
+// With 0, OsFlushFile answers as the system would without waiting for the
+// host's disk (a stop in these tests is a killed process, never a power
+// cut of the host). HostResetDrives turns the waiting back on.
+void HostWaitForDisk(int wait);
 // The host path for a Windows path ("" when its drive is unmapped).
 std::string HostPath(const char* windowsPath);
 // Folder that OsGetTempPath reports (a Windows path, ending in '\').
