@@ -1,5 +1,7 @@
 // Single failures that the fault-point sweep (tests/faults) found mishandled,
 // each named here so it stays mended.
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -100,6 +102,12 @@ TEST_F(StartupFault, UnreadableDataPathIsNoMissingOne) {
   env.updateLines = "UpdateFile00=d,SAVE.INI\r\n";
   env.entries = {{"SAVE.INI", "default"}};
   env.Install();
+  // Started in a folder of the scratch one, so that were the data file
+  // written below it, it would go nowhere else.
+  MakeTestFolder(At("start"));
+  char cwd[4096];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(chdir(HostPath(At("start").c_str()).c_str()), 0);
   HostFailFirstCall(kCallRegistry, "DataPath");
   HostSetDialogScript([](WindowHandle dialog) {
     while (HostClick(dialog, kIdNext)) {
@@ -112,6 +120,8 @@ TEST_F(StartupFault, UnreadableDataPathIsNoMissingOne) {
   char told[kTextSize];
   OsFormat(told, sizeof told, kTextNotInstalled, kTestGameTitle);
   EXPECT_EQ(HostMessageBoxes()[0].text, told);
+  EXPECT_FALSE(TestPathExists(At("start\\SAVE.INI")));
+  ASSERT_EQ(chdir(cwd), 0);
 }
 
 }  // namespace
