@@ -137,6 +137,41 @@ TEST(Qk2FaultPoints, MakeUpdater) {
   Report("make-updater", totals);
 }
 
+// A read of UPDATE.INI that fails while the check takes its lines makes no
+// updater: the reader would have given a list cut short, and the package
+// would have lacked the files of the lines after it.
+TEST(Qk2FaultPoints, UnreadableUpdateIniMakesNothing) {
+  if (!HaveFixtureBase()) GTEST_SKIP() << "no fixture image";
+  TempFolder temp;
+  const std::string folder = temp / "update", exe = temp / "Game.exe", base = temp / "base.exe";
+  ASSERT_TRUE(MakeFolder(folder));
+  ASSERT_TRUE(WriteFixtureBase(base));
+  WriteUpdateFolder(folder, StandardIniLines(), StandardFiles());
+  const std::vector<std::string> args = {"make-updater", folder, "-o", exe, "--base", base, "-1", "-q"};
+  ASSERT_EQ(RunQk2(args).code, 0);
+  const std::string made = ReadFileOrEmpty(exe);
+  // Each reading opens the file for UpdateFile00 to 03 (the last one not
+  // there) and CopyFile00 (not there either): a failed open of a key that is
+  // not there changes nothing.
+  const bool refused[] = {true, true, true, false, false, true, true, true, false, false};
+  setenv("QK2_FAULT_ON", "open UPDATE.INI", 1);
+  for (long n = 1; n <= 10; ++n) {
+    SCOPED_TRACE(n);
+    std::remove(exe.c_str());
+    const FaultRun r = RunFailing(args, n, temp / "count");
+    ASSERT_NE(r.failed, "");
+    if (refused[n - 1]) {
+      EXPECT_NE(r.run.code, 0);
+      EXPECT_NE(r.run.err.find("cannot read the file"), std::string::npos) << r.run.err;
+      EXPECT_FALSE(FileExists(exe));
+    } else {
+      EXPECT_EQ(r.run.code, 0) << r.run.err;
+      EXPECT_EQ(ReadFileOrEmpty(exe), made);
+    }
+  }
+  unsetenv("QK2_FAULT_ON");
+}
+
 TEST(Qk2FaultPoints, Extract) {
   TempFolder temp;
   const std::string folder = temp / "update", out = temp / "out", package = temp / "update.pkg";
