@@ -228,6 +228,11 @@ void FaultHarness::CheckTold(const Run& run, std::vector<std::string>* problems)
   // by design: there is nothing to name.
   const bool silentByDesign = run.failed && run.failedCall.kind == kCallResource;
   if (errors.empty() && !silentByDesign) problems->push_back("ended without a message");
+  // Memory that runs out is named as such, or, for the package's own
+  // directory, as the package that cannot be read.
+  if (run.failed && run.failedCall.kind == kCallAllocation && !errors.empty() &&
+      errors.front()->text != kTextNoMemory && errors.front()->text != kTextResourceReadError)
+    problems->push_back("no memory, but the box says " + errors.front()->text);
   const bool dialogFailed = run.failed && run.failedCall.kind == kCallDialog;
   if (run.wizard || dialogFailed) {
     if (errors.empty() || errors.back()->text != kTextInterrupted)
@@ -314,13 +319,12 @@ SweepTotals FaultHarness::FailEachPoint() {
     if (run.filesLeftOpen) problems.push_back("a file left open");
     if (run.keysLeftOpen) problems.push_back("a registry key left open");
     CheckFiles(after, run, false, finished, &problems, &totals);
-    std::string shown = "(none)";
+    // What the user saw, each box up to its second line (a path, say).
+    std::string shown;
     for (const HostMessageBox& box : run.boxes)
-      if (box.flags & kMbIconError) {
-        shown = box.text;
-        break;
-      }
-    if (!finished) ++totals.firstBoxes[shown];
+      if (box.flags & kMbIconError)
+        shown += (shown.empty() ? "" : " -> ") + box.text.substr(0, box.text.find('\r'));
+    if (!finished) ++totals.boxes[shown.empty() ? "(none)" : shown];
     for (const std::string& problem : problems)
       Note(&totals, "point " + std::to_string(n) + " (" + CallText(run.failedCall) + "): " + problem);
   }

@@ -64,7 +64,7 @@ struct SweepTotals {
   long allocations = 0;  // of the points, allocations
   long ignored = 0;      // of the finished runs, failures the design passes over
   std::vector<std::string> examples;             // the first violations, for the test's output
-  std::map<std::string, long> firstBoxes;        // what the user saw first, by text
+  std::map<std::string, long> boxes;             // ended runs by the error boxes shown
   std::set<std::string> leftoverFolders;         // stops: where temporary files stayed
   long shellTorn = 0;                            // stops: copies cut short by the shell
 };

@@ -148,8 +148,8 @@ class FaultPoints : public HostTest {
     std::printf(")\n");
     for (const std::string& folder : t.leftoverFolders)
       std::printf("  temporary file left by a stop: %s\n", folder.c_str());
-    for (const auto& [text, count] : t.firstBoxes)
-      std::printf("  %4ld x first box: %s\n", count, text.c_str());
+    for (const auto& [text, count] : t.boxes)
+      std::printf("  %4ld x the user saw: %s\n", count, text.c_str());
     std::string examples;
     for (const std::string& example : t.examples) examples += "\n  " + example;
     EXPECT_EQ(t.violations, 0) << what << " " << scenario << ":" << examples;
