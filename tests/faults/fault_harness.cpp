@@ -220,6 +220,22 @@ int FaultHarness::Reference() {
   return run.code == 1 && run.leaked == 0 && run.filesLeftOpen == 0;
 }
 
+std::vector<std::string> FaultHarness::UnflushedReplacements() const {
+  std::vector<std::string> unflushed;
+  for (size_t i = 0; i < referenceCalls_.size(); ++i) {
+    if (referenceCalls_[i].kind != kCallReplace) continue;
+    // The file that takes the place: the last one created before.
+    size_t created = i;
+    while (created > 0 && referenceCalls_[created].kind != kCallCreate) --created;
+    bool flushed = false;
+    for (size_t j = created; j < i; ++j)
+      flushed |= referenceCalls_[j].kind == kCallFlush &&
+                 referenceCalls_[j].what == referenceCalls_[created].what;
+    if (!flushed) unflushed.push_back(referenceCalls_[i].what);
+  }
+  return unflushed;
+}
+
 void FaultHarness::CheckTold(const Run& run, std::vector<std::string>* problems) const {
   std::vector<const HostMessageBox*> errors;
   for (const HostMessageBox& box : run.boxes)

@@ -77,6 +77,9 @@ class FaultHarness {
   FaultHarness(const std::string& hostRoot, Scenario scenario);
   // The run without faults; 1 when it finished.
   int Reference();
+  // Replacements in the reference run whose new file was not flushed first
+  // (a power cut of the machine could then leave an empty file in place).
+  std::vector<std::string> UnflushedReplacements() const;
   long ReferencePoints() const { return referencePoints_; }
   long ReferenceChanges() const { return referenceChanges_; }
   // The fault points of the reference run, in order.

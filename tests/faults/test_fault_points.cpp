@@ -156,6 +156,7 @@ class FaultPoints : public HostTest {
   }
 
   void Sweep(const char* scenario, FaultHarness& harness) {
+    EXPECT_EQ(harness.UnflushedReplacements(), std::vector<std::string>{});
     std::map<std::string, int> kinds;
     for (const HostCall& call : harness.ReferenceCalls()) ++kinds[HostCallKindName(call.kind)];
     std::printf("scenario %s: %ld fault points and %ld changes in a whole run:", scenario,
