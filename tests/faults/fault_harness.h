@@ -40,7 +40,6 @@ struct Alternative {
 };
 
 struct Scenario {
-  std::string name;
   // Run before each run, after the simulation is reset: drives, package,
   // registry, message-box responder. The files come from the picture.
   std::function<void()> install;
@@ -84,7 +83,6 @@ class FaultHarness {
   long ReferenceChanges() const { return referenceChanges_; }
   // The fault points of the reference run, in order.
   const std::vector<HostCall>& ReferenceCalls() const { return referenceCalls_; }
-  const Tree& Before() const { return before_; }
   const Tree& After() const { return reference_; }
   // Every fault point failing in turn.
   SweepTotals FailEachPoint();

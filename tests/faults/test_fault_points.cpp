@@ -231,7 +231,6 @@ TEST_F(FaultPoints, EveryKindOfLine) {
       }());
 
   Scenario scenario;
-  scenario.name = "a";
   const std::string drive = drive_;
   scenario.install = [&env, package, drive] {
     HostMapDrive('C', drive.c_str());
@@ -310,7 +309,6 @@ TEST_F(FaultPoints, CopiesFromTheDisks) {
   const std::string wantDisk1 = prompt1, wantDisk2 = prompt2;
   int* prompts = &prompts_;
   Scenario scenario;
-  scenario.name = "b";
   const std::string drive = drive_;
   scenario.install = [&env, package, drive, host1, host2, wantDisk1, wantDisk2, prompts] {
     HostMapDrive('C', drive.c_str());
@@ -367,7 +365,6 @@ TEST_F(FaultPoints, AgreementAndFreeSpace) {
 
   int* shortages = &prompts_;
   Scenario scenario;
-  scenario.name = "c";
   const std::string drive = drive_;
   scenario.install = [&env, package, drive] {
     HostMapDrive('C', drive.c_str(), kDriveFixed, 5000);
