@@ -140,8 +140,10 @@ class FaultPoints : public HostTest {
   // Prints the sweep's figures and fails on any violation, naming the
   // first ones.
   void Report(const char* what, const char* scenario, const SweepTotals& t) {
-    std::printf("%s: scenario %s: %ld tried, %ld violations (%ld finished, %ld ended",
-                what, scenario, t.points, t.violations, t.finished, t.ended);
+    std::printf("%s: scenario %s: %ld tried, %ld violations (", what, scenario, t.points,
+                t.violations);
+    if (t.finished || t.ended) std::printf("%ld finished, %ld ended", t.finished, t.ended);
+    else std::printf("each run after the stop finished");
     if (t.allocations) std::printf("; %ld allocations", t.allocations);
     if (t.ignored) std::printf("; %ld passed over by design", t.ignored);
     if (t.shellTorn) std::printf("; %ld copies cut short by the shell", t.shellTorn);
