@@ -135,15 +135,20 @@ int LoadAgreement(const char* key, const char** out) {
   return 1;
 }
 
-// A string value into a kPathSize buffer. One that fills the buffer without
-// a terminator is as unreadable as an absent one: the buffer is left empty.
-int QueryString(RegistryKey key, const char* name, char* out) {
+// The registry's answers for a value that is not there, and for one too
+// long for the buffer.
+const long kRegistryValueMissing = 2;   // ERROR_FILE_NOT_FOUND
+const long kRegistryValueTooLong = 234;  // ERROR_MORE_DATA
+
+// A string value into a kPathSize buffer; the registry's answer into
+// `*status` when given. One that fills the buffer without a terminator is
+// as unreadable as an absent one: the buffer is left empty.
+int QueryString(RegistryKey key, const char* name, char* out, long* status = nullptr) {
   memset(out, 0, kPathSize);
   u32 size = kPathSize;
-  if (DynamicApi.pfnRegQueryValueEx(key, name, nullptr, nullptr, (u8*)out, &size) ==
-          kErrorSuccess &&
-      memchr(out, 0, kPathSize))
-    return 1;
+  const long result = DynamicApi.pfnRegQueryValueEx(key, name, nullptr, nullptr, (u8*)out, &size);
+  if (status) *status = result;
+  if (result == kErrorSuccess && memchr(out, 0, kPathSize)) return 1;
   memset(out, 0, kPathSize);
   return 0;
 }
@@ -158,11 +163,18 @@ int QueryDword(RegistryKey key, const char* name, u32* out) {
   return 1;
 }
 
-// The values of an opened key; 1 when InstPath and InstMode were read.
+// The values of an opened key; 1 when InstPath and InstMode were read and
+// DataPath was read or is not there.
 int ReadInstallValues(RegistryKey key) {
   struct InstallRecord& r = InstallRecord;
   if (!DynamicApi.pfnRegQueryValueEx || !QueryString(key, "InstPath", r.InstPath)) return 0;
-  QueryString(key, "DataPath", r.DataPath);
+  // Only a DataPath that is not there (or that cannot be held) means none:
+  // one the registry failed to read would send the data files below the
+  // folder the updater was started in.
+  long dataPath = kErrorSuccess;
+  if (!QueryString(key, "DataPath", r.DataPath, &dataPath) && dataPath != kErrorSuccess &&
+      dataPath != kRegistryValueMissing && dataPath != kRegistryValueTooLong)
+    return 0;
   if (!QueryDword(key, "InstMode", &r.InstMode)) return 0;
   if (!QueryDword(key, "InstAdd", &r.InstAdd)) r.InstAdd = 0;
   return 1;
@@ -240,9 +252,14 @@ int RunWizard() {
 }
 
 int ReadUpdateIni() {
-  if (!ExtractPackageEntry(&UpdaterPackage, kUpdateIniName, UpdateIniPath, 0) ||
-      !ReadRequiredKeys())
+  const u32 boxes = ErrorBoxesShown;
+  if (!ExtractPackageEntry(&UpdaterPackage, kUpdateIniName, UpdateIniPath, 0)) {
+    // A write that failed has said nothing: the temporary file is what
+    // could not be made.
+    if (ErrorBoxesShown == boxes) ShowErrorWith(kTextTempFileFailed, UpdateIniPath);
     return 0;
+  }
+  if (!ReadRequiredKeys()) return 0;
   ReadOptionalKeys();
   ReadModeWord();
   return LoadAgreement("AgreementText", &UpdateDescription.AgreementText) &&

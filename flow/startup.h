@@ -31,7 +31,10 @@ void TranslateEscapes(const char* source, char* out);
 // into InstallRecord (emptied first). Returns 1 when the key opened and both
 // InstPath and InstMode were read; 0 otherwise, also when a slot is empty.
 // A string that fills its 260 bytes without a terminator counts as
-// unreadable: InstPath then means not installed, DataPath stays empty.
+// unreadable: InstPath then means not installed, DataPath stays empty. A
+// DataPath that is there but that the registry fails to read (any answer
+// but the value missing or too long) means not installed too, so the data
+// files never go below the folder the updater was started in.
 // InstAdd is 0 when unreadable. The key is closed exactly when it opened.
 int ReadInstallRecord();
 

@@ -45,7 +45,13 @@ int FailWrite(WindowHandle dialog) {
 
 int IsMissingOrFolder(const char* path) {
   u32 attributes = OsGetFileAttributes(path);
-  return attributes == kNoAttributes || (attributes & kAttrDirectory);
+  if (attributes != kNoAttributes) return (attributes & kAttrDirectory) != 0;
+  // Attributes that cannot be read do not prove the file missing: a file
+  // that opens is there (a folder never opens this way).
+  FileHandle file = OpenFileForRead(path);
+  if (file == kInvalidFile) return 1;
+  OsCloseFile(file);
+  return 0;
 }
 
 // Reads the existing file at `path` whole and writes the same bytes back,

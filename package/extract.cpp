@@ -308,8 +308,10 @@ int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
                      struct DestinationState* seen) {
   memset(seen, 0, sizeof *seen);
   seen->attributes = OsGetFileAttributes(path);
-  if (seen->attributes == kNoAttributes) return kDestinationWritten;
-  if (seen->attributes & kAttrDirectory) return kDestinationIsFolder;
+  if (seen->attributes != kNoAttributes && (seen->attributes & kAttrDirectory))
+    return kDestinationIsFolder;
+  // Asked of the file itself even when its attributes could not be read:
+  // that does not make a newer file older.
   if (!keepNewer) return kDestinationWritten;
   seen->haveTime = ExistingWriteTime(path, &seen->written);
   const int newer = seen->haveTime && FileTimeValue(&seen->written) > FileTimeValue(entryTime);

@@ -704,6 +704,15 @@ class Checker {
     return read;
   }
 
+  static bool SameLines(const std::vector<LineAccount>& a, const std::vector<LineAccount>& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      if (a[i].key != b[i].key || a[i].path != b[i].path || a[i].mode != b[i].mode ||
+          a[i].kind != b[i].kind || a[i].disk != b[i].disk)
+        return false;
+    return true;
+  }
+
   // The lines the updater reads, as it reads them: its INI reader takes each
   // value from UpdateFile00 (or CopyFile00) up to the first one missing or
   // empty, and its plan reader takes the value apart. The line of each key
@@ -755,6 +764,13 @@ class Checker {
     }
     const std::vector<LineAccount> updateLines = ReadAccounts(update, "UpdateFile");
     const std::vector<LineAccount> copyLines = ReadAccounts(update, "CopyFile");
+    // The INI reader (the system's, as the updater's) cannot tell a read of
+    // the file that failed from a key that is not there, and a list cut
+    // short that way would leave files out of the package: the lines are
+    // read a second time, and two readings that differ make nothing.
+    if (!SameLines(updateLines, ReadAccounts(update, "UpdateFile")) ||
+        !SameLines(copyLines, ReadAccounts(update, "CopyFile")))
+      return Report(0, "cannot read the file: its lines read differently twice");
     result_->lines = updateLines;
     result_->lines.insert(result_->lines.end(), copyLines.begin(), copyLines.end());
     if (updateLines.empty() && copyLines.empty())

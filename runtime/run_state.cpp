@@ -10,6 +10,7 @@ struct DynamicApi DynamicApi;
 char WindowCaption[kTextSize] = "UPDATE";
 WindowHandle WizardWindow;
 ModuleHandle ModuleInstance;
+u32 ErrorBoxesShown;
 
 namespace {
 // Names are put together at run time, so no table of system names stands in
@@ -64,6 +65,7 @@ void ResolveDynamicApi() {
 }
 
 void ShowError(const char* text) {
+  ++ErrorBoxesShown;
   OsMessageBox(WizardWindow, text, WindowCaption, kMbOk | kMbIconError);
 }
 
@@ -72,6 +74,7 @@ void ResetRunState() {
   memcpy(WindowCaption, kTextUpdate, sizeof kTextUpdate);
   WizardWindow = nullptr;
   ModuleInstance = nullptr;
+  ErrorBoxesShown = 0;
 }
 
 FileHandle OpenFileForRead(const char* path) {

@@ -27,6 +27,10 @@ extern char WindowCaption[kTextSize];
 // The wizard dialog while it exists, else null. Owner of every error box.
 extern WindowHandle WizardWindow;
 extern ModuleHandle ModuleInstance;
+// Error boxes ShowError has shown in this run. A caller that reports a
+// failure only where the operation said nothing compares it before and
+// after the call.
+extern u32 ErrorBoxesShown;
 
 // Loads the three system libraries and looks up the seven entry points, in
 // that order. Every failure shows one error box with the slot's name and

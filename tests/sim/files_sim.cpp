@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "sim/entry_points_sim.h"
+#include "sim/faults_sim.h"
 #include "platform/posix_time.h"
 #include "sim/sim.h"
 
@@ -22,10 +23,14 @@ struct Drive {
 Drive drives[26];
 std::string tempPath;
 int failNextFlush;
+int waitForDisk = 1;
 
 struct HostFile {
   int fd;
+  std::string path;  // the Windows path it was opened by, for the fault trace
 };
+
+const std::string& PathOf(FileHandle file) { return ((HostFile*)file)->path; }
 
 
 int DriveIndex(char letter) {
@@ -71,11 +76,13 @@ void HostResetDrives() {
   for (Drive& drive : drives) drive = Drive();
   tempPath.clear();
   failNextFlush = 0;
+  waitForDisk = 1;
 }
 
 void HostSetTempPath(const char* windowsPath) { tempPath = windowsPath; }
 
 u32 OsGetFileAttributes(const char* path) {
+  if (HostFaultHere(kCallGetAttributes, path ? path : "")) return kNoAttributes;
   std::string host = HostPath(path);
   struct stat st;
   if (host.empty() || stat(host.c_str(), &st) != 0) return kNoAttributes;
@@ -84,9 +91,11 @@ u32 OsGetFileAttributes(const char* path) {
 }
 
 int OsSetFileAttributes(const char* path, u32 attributes) {
+  if (HostFaultHere(kCallSetAttributes, path ? path : "")) return 0;
   std::string host = HostPath(path);
   struct stat st;
   if (host.empty() || stat(host.c_str(), &st) != 0) return 0;
+  HostChangeHere(path);
   if (S_ISDIR(st.st_mode)) return 1;
   mode_t mode = st.st_mode & 07777;
   mode = (attributes & kAttrReadOnly) ? (mode & ~(mode_t)0222) : (mode | S_IWUSR);
@@ -96,6 +105,7 @@ int OsSetFileAttributes(const char* path, u32 attributes) {
 // Linux keeps no settable creation time: it reads as the last-write time.
 int OsGetFileTime(FileHandle file, FileTime* creation, FileTime* access, FileTime* write) {
   if (file == kInvalidFile || !file) return 0;
+  if (HostFaultHere(kCallGetTime, PathOf(file))) return 0;
   struct stat st;
   if (fstat(((HostFile*)file)->fd, &st) != 0) return 0;
   if (creation) *creation = FileTimeFromTimespec(st.st_mtim);
@@ -108,6 +118,8 @@ int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* acc
                   const FileTime* write) {
   (void)creation;
   if (file == kInvalidFile || !file) return 0;
+  if (HostFaultHere(kCallSetTime, PathOf(file))) return 0;
+  HostChangeHere(PathOf(file));
   struct timespec times[2];
   times[0].tv_nsec = UTIME_OMIT;
   times[1].tv_nsec = UTIME_OMIT;
@@ -118,6 +130,7 @@ int OsSetFileTime(FileHandle file, const FileTime* creation, const FileTime* acc
 
 u32 OsGetFileSize(FileHandle file) {
   if (file == kInvalidFile || !file) return kInvalidFileSize;
+  if (HostFaultHere(kCallGetSize, PathOf(file))) return kInvalidFileSize;
   struct stat st;
   if (fstat(((HostFile*)file)->fd, &st) != 0 || st.st_size >= (off_t)kInvalidFileSize)
     return kInvalidFileSize;
@@ -131,26 +144,32 @@ int OsSeekFile(FileHandle file, u32 offset) {
 
 int OsFlushFile(FileHandle file) {
   if (file == kInvalidFile || !file) return 0;
+  if (HostFaultHere(kCallFlush, PathOf(file))) return 0;
   if (failNextFlush) {
     failNextFlush = 0;
     return 0;
   }
+  if (!waitForDisk) return 1;
   // EINVAL and EROFS: a file that does not support synchronisation.
   return fsync(((HostFile*)file)->fd) == 0 || errno == EINVAL || errno == EROFS ? 1 : 0;
 }
 
 void HostFailNextFlush() { failNextFlush = 1; }
+void HostWaitForDisk(int wait) { waitForDisk = wait; }
 
 int OsCloseFile(FileHandle file) {
   if (file == kInvalidFile || !file) return 0;
   HostFile* f = (HostFile*)file;
-  int ok = close(f->fd) == 0;
+  const int fault = HostFaultHere(kCallClose, f->path);
+  int ok = close(f->fd) == 0 && !fault;
   delete f;
   return ok ? 1 : 0;
 }
 
 int OsCreateDirectory(const char* path) {
+  if (HostFaultHere(kCallMakeFolder, path ? path : "")) return 0;
   std::string host = HostPath(path);
+  if (!host.empty() && access(host.c_str(), F_OK) != 0) HostChangeHere(path);
   return !host.empty() && mkdir(host.c_str(), 0777) == 0 ? 1 : 0;
 }
 
@@ -159,6 +178,8 @@ int OsDeleteFile(const char* path) {
   struct stat st;
   if (host.empty() || lstat(host.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return 0;
   if (IsReadOnly(st)) return 0;  // Windows refuses to delete a read-only file
+  if (HostFaultHere(kCallDelete, path)) return 0;
+  HostChangeHere(path);
   return unlink(host.c_str()) == 0 ? 1 : 0;
 }
 
@@ -167,10 +188,13 @@ int OsReplaceFile(const char* from, const char* to) {
   struct stat st;
   if (source.empty() || target.empty()) return 0;
   if (stat(target.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || IsReadOnly(st))) return 0;
+  if (HostFaultHere(kCallReplace, to)) return 0;
+  HostChangeHere(to);
   return rename(source.c_str(), target.c_str()) == 0 ? 1 : 0;
 }
 
 int OsGetDiskFreeSpace(const char* root, u64* freeToCaller) {
+  if (HostFaultHere(kCallFreeSpace, root ? root : "")) return 0;
   if (!root || !root[0] || root[1] != ':') return 0;
   int index = DriveIndex(root[0]);
   if (index < 0 || drives[index].folder.empty()) return 0;
@@ -185,6 +209,7 @@ int OsGetDiskFreeSpace(const char* root, u64* freeToCaller) {
 }
 
 u32 OsGetDriveType(const char* root) {
+  if (HostFaultHere(kCallDriveType, root ? root : "")) return kDriveUnknown;
   if (!root || !root[0] || root[1] != ':') return kDriveNoRootDir;
   int index = DriveIndex(root[0]);
   if (index < 0 || drives[index].folder.empty()) return kDriveNoRootDir;
@@ -192,6 +217,7 @@ u32 OsGetDriveType(const char* root) {
 }
 
 u32 OsGetTempPath(u32 size, char* buffer) {
+  if (HostFaultHere(kCallTempPath, tempPath)) return 0;
   if (tempPath.empty()) return 0;
   u32 needed = (u32)tempPath.size() + 1;
   if (needed > size) return needed;
@@ -201,6 +227,7 @@ u32 OsGetTempPath(u32 size, char* buffer) {
 
 int OsCreateTempFile(const char* folder, const char* prefix, char* out) {
   static unsigned counter = 0;
+  if (HostFaultHere(kCallTempName, folder ? folder : "")) return 0;
   for (int attempt = 0; attempt < 0x10000; ++attempt) {
     counter = (counter + 1) & 0xFFFF;
     if (!counter) counter = 1;
@@ -211,6 +238,7 @@ int OsCreateTempFile(const char* folder, const char* prefix, char* out) {
     if (length < 0 || length >= kPathSize) return 0;
     std::string host = HostPath(name);
     if (host.empty()) return 0;
+    if (access(host.c_str(), F_OK) != 0) HostChangeHere(name);
     int fd = open(host.c_str(), O_CREAT | O_EXCL | O_WRONLY, 0666);
     if (fd < 0) {
       if (errno == EEXIST) continue;
@@ -231,6 +259,8 @@ FileHandle HostCreateFileA(const char* path, u32 access, u32 share, void* securi
   (void)security;
   (void)flags;
   (void)templateFile;
+  const int creating = disposition == kCreateAlways;
+  if (HostFaultHere(creating ? kCallCreate : kCallOpen, path ? path : "")) return kInvalidFile;
   std::string host = HostPath(path);
   if (host.empty()) return kInvalidFile;
   struct stat st;
@@ -243,9 +273,10 @@ FileHandle HostCreateFileA(const char* path, u32 access, u32 share, void* securi
   } else if (disposition != kOpenExisting) {
     return kInvalidFile;
   }
+  if (creating) HostChangeHere(path);
   int fd = open(host.c_str(), mode, 0666);
   if (fd < 0) return kInvalidFile;
-  return (FileHandle) new HostFile{fd};
+  return (FileHandle) new HostFile{fd, path};
 }
 
 int HostWriteFile(FileHandle file, const void* buffer, u32 length, u32* written, void* overlapped) {
@@ -254,6 +285,16 @@ int HostWriteFile(FileHandle file, const void* buffer, u32 length, u32* written,
   if (file == kInvalidFile || !file) return 0;
   const char* p = (const char*)buffer;
   u32 done = 0;
+  // A disk that fills takes part of the bytes and refuses the rest.
+  const auto writeHalf = [&] {
+    const ssize_t n = write(((HostFile*)file)->fd, p, length / 2);
+    if (written && n > 0) *written = (u32)n;
+  };
+  if (HostFaultHere(kCallWrite, PathOf(file))) {
+    writeHalf();
+    return 0;
+  }
+  HostChangeHere(PathOf(file), writeHalf);
   while (done < length) {
     ssize_t n = write(((HostFile*)file)->fd, p + done, length - done);
     if (n <= 0) {
@@ -271,6 +312,7 @@ int HostReadFile(FileHandle file, void* buffer, u32 length, u32* read, void* ove
   (void)overlapped;
   if (read) *read = 0;
   if (file == kInvalidFile || !file) return 0;
+  if (HostFaultHere(kCallRead, PathOf(file))) return 0;
   char* p = (char*)buffer;
   u32 done = 0;
   while (done < length) {

@@ -1,5 +1,8 @@
 #include "platform/memory.h"
 #include "sim/sim.h"
+#include "sim/faults_sim.h"
+
+#include <string>
 
 #include <stdlib.h>
 #include <string.h>
@@ -16,7 +19,7 @@ static int ShouldFail() {
 
 void* OsAlloc(u32 size) {
   if (size > largestAsked) largestAsked = size;
-  if (ShouldFail()) return nullptr;
+  if (ShouldFail() || HostFaultHere(kCallAllocation, std::to_string(size))) return nullptr;
   void* block = malloc(size ? size : 1);
   if (block) ++liveBlocks;
   return block;

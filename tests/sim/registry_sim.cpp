@@ -9,6 +9,7 @@
 
 #include "platform/dynlib.h"
 #include "sim/entry_points_sim.h"
+#include "sim/faults_sim.h"
 #include "sim/sim.h"
 
 namespace {
@@ -31,6 +32,7 @@ std::string Upper(const char* s) {
 const long kErrorFileNotFound = 2;
 const long kErrorInvalidHandle = 6;
 const long kErrorMoreData = 234;
+const long kErrorRegistryIoFailed = 1016;
 }  // namespace
 
 void HostRegistrySetValue(const char* keyPath, const char* name, u32 type, const void* data,
@@ -61,6 +63,7 @@ long HostRegOpenKeyExA(RegistryKey key, const char* subKey, u32 options, u32 acc
   (void)options;
   (void)access;
   if (key != kHkeyCurrentUser || !subKey || !result) return kErrorInvalidHandle;
+  if (HostFaultHere(kCallRegistry, subKey)) return kErrorRegistryIoFailed;
   auto found = keys.find(Upper(subKey));
   if (found == keys.end()) return kErrorFileNotFound;
   openKeys.insert(&found->second);
@@ -75,6 +78,7 @@ long HostRegQueryValueExA(RegistryKey key, const char* name, u32* reserved, u32*
   (void)reserved;
   Key* k = (Key*)key;
   if (!openKeys.count(k)) return kErrorInvalidHandle;
+  if (HostFaultHere(kCallRegistry, name ? name : "")) return kErrorRegistryIoFailed;
   auto found = k->values.find(Upper(name));
   if (found == k->values.end()) return kErrorFileNotFound;
   const Value& value = found->second;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "sim/entry_points_sim.h"
+#include "sim/faults_sim.h"
 #include "sim/sim.h"
 
 namespace {
@@ -37,20 +38,27 @@ void HostResetResources() { resources.clear(); }
 
 void* HostFindResourceA(ModuleHandle module, const char* name, const char* type) {
   if (module != HostModule() || !IsIntegerResource(name)) return nullptr;
+  if (HostFaultHere(kCallResource, "FindResourceA " + std::to_string((uintptr_t)name)))
+    return nullptr;
   auto found = resources.find({TypeKey(type), (int)(uintptr_t)name});
   return found == resources.end() ? nullptr : (void*)&*found;
 }
 
 u32 HostSizeofResource(ModuleHandle module, void* info) {
   if (module != HostModule() || !info) return 0;
+  if (HostFaultHere(kCallResource, "SizeofResource")) return 0;
   auto* entry = (std::pair<const std::pair<std::string, int>, std::vector<u8>>*)info;
   return (u32)entry->second.size();
 }
 
 void* HostLoadResource(ModuleHandle module, void* info) {
   if (module != HostModule() || !info) return nullptr;
+  if (HostFaultHere(kCallResource, "LoadResource")) return nullptr;
   auto* entry = (std::pair<const std::pair<std::string, int>, std::vector<u8>>*)info;
   return entry->second.empty() ? nullptr : (void*)entry->second.data();
 }
 
-void* HostLockResource(void* data) { return data; }
+void* HostLockResource(void* data) {
+  if (HostFaultHere(kCallResource, "LockResource")) return nullptr;
+  return data;
+}

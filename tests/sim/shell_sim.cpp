@@ -18,11 +18,14 @@
 #include <string.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "platform/dynlib.h"
 #include "platform/files.h"
 #include "sim/entry_points_sim.h"
+#include "sim/faults_sim.h"
 #include "sim/sim.h"
 
 namespace fs = std::filesystem;
@@ -48,6 +51,26 @@ struct CopyRequest {
 
 int CopyTree(const fs::path& source, const fs::path& target, u16 flags);
 
+// What a copy cut in its middle leaves: the first half of the file.
+void CopyHalf(const fs::path& source, const fs::path& target) {
+  std::ifstream in(source, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::error_code error;
+  fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, error);
+  std::ofstream(target, std::ios::binary | std::ios::trunc).write(bytes.data(),
+                                                                  (std::streamsize)bytes.size() / 2);
+}
+
+// A folder the copy makes: a fault point and a change.
+int MakeFolder(const fs::path& folder, bool withParents) {
+  std::error_code error;
+  if (HostFaultHere(kCallMakeFolder, folder.string())) return kErrorAccessDenied;
+  HostChangeHere(folder.string());
+  if (withParents) fs::create_directories(folder, error);
+  else fs::create_directory(folder, error);
+  return error ? kErrorAccessDenied : 0;
+}
+
 int CopyFileKeepingState(const fs::path& source, const fs::path& target, u16 flags) {
   std::error_code error;
   if (fs::is_directory(target, error)) return kErrorAccessDenied;
@@ -55,6 +78,8 @@ int CopyFileKeepingState(const fs::path& source, const fs::path& target, u16 fla
     if (!(flags & kFofNoConfirmation)) return 0;
     fs::permissions(target, fs::perms::owner_write, fs::perm_options::add, error);
   }
+  if (HostFaultHere(kCallShellCopyFile, target.string())) return kErrorAccessDenied;
+  HostChangeHere(target.string(), [&] { CopyHalf(source, target); });
   fs::copy_file(source, target, fs::copy_options::overwrite_existing, error);
   if (error) return kErrorAccessDenied;
   fs::last_write_time(target, fs::last_write_time(source, error), error);
@@ -64,8 +89,7 @@ int CopyFileKeepingState(const fs::path& source, const fs::path& target, u16 fla
 
 int CopyFolderContents(const fs::path& source, const fs::path& target, u16 flags) {
   std::error_code error;
-  if (!fs::is_directory(target, error) && !fs::create_directory(target, error))
-    return kErrorAccessDenied;
+  if (!fs::is_directory(target, error) && MakeFolder(target, false)) return kErrorAccessDenied;
   for (const fs::directory_entry& entry : fs::directory_iterator(source, error)) {
     int result = CopyTree(entry.path(), target / entry.path().filename(), flags);
     if (result) return result;
@@ -90,8 +114,7 @@ int PrepareTarget(const CopyRequest& request, fs::path* target) {
   fs::path parent = target->parent_path();
   if (parent.empty() || fs::is_directory(parent, error)) return 0;
   if (!(request.flags & kFofNoConfirmMkdir)) return kErrorPathNotFound;
-  fs::create_directories(parent, error);
-  return error ? kErrorAccessDenied : 0;
+  return MakeFolder(parent, true);
 }
 
 // Host path of a Windows path, without trailing separators (so a folder
@@ -145,6 +168,8 @@ int HostSHFileOperationA(ShellFileOp* operation) {
                                 operation->pFrom ? operation->pFrom : "",
                                 operation->pTo ? operation->pTo : "", operation->fFlags});
   operation->fAnyOperationsAborted = 0;
+  if (HostFaultHere(kCallShellCopy, operation->pFrom ? operation->pFrom : ""))
+    return kErrorAccessDenied;
   if (abortNext || failNext) {
     operation->fAnyOperationsAborted = abortNext;
     abortNext = failNext = 0;

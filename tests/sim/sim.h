@@ -27,6 +27,10 @@ void HostResetDrives();
 // Makes the next OsFlushFile fail (a disk that reports a write error late).
 // HostResetDrives clears it.
 void HostFailNextFlush();
+// With 0, OsFlushFile answers as the system would without waiting for the
+// host's disk (a stop in these tests is a killed process, never a power
+// cut of the host). HostResetDrives turns the waiting back on.
+void HostWaitForDisk(int wait);
 // The host path for a Windows path ("" when its drive is unmapped).
 std::string HostPath(const char* windowsPath);
 // Folder that OsGetTempPath reports (a Windows path, ending in '\').
@@ -74,6 +78,71 @@ void HostResetMessageBoxes();
 // answered kIdOk. An action, when given, runs while the box is "up" (the
 // nested message loop), before the answer is returned.
 void HostQueueMessageBoxAnswer(int answer, std::function<void()> whileShown = nullptr);
+// Answers every box that finds no queued answer (null: kIdOk), after
+// looking at it; it may act while the box is "up" (insert a disk, say).
+void HostSetMessageBoxResponder(std::function<int(const HostMessageBox& box)> responder);
+
+// ---- fault points
+// Every simulated call that can fail on Windows is a fault point, counted
+// from the last HostResetFaults whatever its kind; the one chosen by number
+// fails the way the system fails it. Calls that change a file or a folder
+// are change points, counted apart; a run can be stopped at one, as a power
+// cut or a killed process stops it.
+enum HostCallKind : int {
+  kCallCreate,         // CreateFileA, create always: INVALID_HANDLE_VALUE
+  kCallOpen,           // CreateFileA, open existing: INVALID_HANDLE_VALUE
+  kCallRead,           // ReadFile: FALSE, nothing read
+  kCallWrite,          // WriteFile: FALSE after half the bytes (a disk that filled)
+  kCallFlush,          // FlushFileBuffers: FALSE
+  kCallClose,          // CloseHandle: FALSE, the handle closed all the same
+  kCallGetTime,        // GetFileTime: FALSE
+  kCallSetTime,        // SetFileTime: FALSE
+  kCallGetSize,        // GetFileSize: INVALID_FILE_SIZE
+  kCallGetAttributes,  // GetFileAttributesA: INVALID_FILE_ATTRIBUTES
+  kCallSetAttributes,  // SetFileAttributesA: FALSE
+  kCallMakeFolder,     // CreateDirectoryA (and the shell's): FALSE
+  kCallReplace,        // MoveFileExA: FALSE
+  kCallDelete,         // DeleteFileA: FALSE
+  kCallFind,           // FindWindowA: NULL
+  kCallDriveType,      // GetDriveTypeA: DRIVE_UNKNOWN
+  kCallFreeSpace,      // GetDiskFreeSpaceExA: FALSE
+  kCallTempPath,       // GetTempPathA: 0
+  kCallTempName,       // GetTempFileNameA: 0, no file made
+  kCallAllocation,     // GlobalAlloc: NULL
+  kCallRegistry,       // RegOpenKeyExA, RegQueryValueExA: ERROR_REGISTRY_IO_FAILED
+  kCallResource,       // FindResourceA, LoadResource, LockResource: NULL; SizeofResource: 0
+  kCallShellCopy,      // SHFileOperationA: ERROR_ACCESS_DENIED before anything is copied
+  kCallShellCopyFile,  // one file of a shell copy: the copy ends there, that file not made
+  kCallDialog,         // DialogBoxParamA: -1
+  kCallKinds
+};
+const char* HostCallKindName(HostCallKind kind);
+struct HostCall {
+  HostCallKind kind;
+  std::string what;  // the path, key or size the call was about
+};
+// Counting from zero; nothing fails, nothing stops, no limit.
+void HostResetFaults();
+// The fault point numbered `n` (1 = the first after the reset) fails; 0:
+// none does.
+void HostFailCall(long n);
+// Fault points so far (the count mode), and each of them in order.
+long HostFaultPoints();
+const std::vector<HostCall>& HostFaultTrace();
+// The first call of `kind` whose path (or key) starts with `prefix` fails;
+// for tests of one failure by name rather than by number.
+void HostFailFirstCall(HostCallKind kind, const std::string& prefix);
+// The call that was made to fail, or null while none has been.
+const HostCall* HostFailedCall();
+// Change points so far.
+long HostChangePoints();
+// After `n` changes, the next change point runs `stop` in its place (a write
+// cut in its middle leaves half its bytes, a shell copy half its file).
+// `stop` should not return; if it does, the run goes on.
+void HostStopAfterChanges(long n, std::function<void()> stop);
+// Calls `whenPassed` at every fault point past `most`: a run that makes far
+// more calls than it should is caught in its loop, without timing it.
+void HostSetFaultPointLimit(long most, std::function<void()> whenPassed);
 
 // ---- memory
 // Host simulation: make the allocation numbered `n` from now (0 = the next

@@ -10,6 +10,7 @@
 #include "platform/text.h"
 #include "texts.h"
 #include "sim/sim.h"
+#include "sim/faults_sim.h"
 
 namespace {
 struct TopWindow {
@@ -95,6 +96,7 @@ void CreateDialog(int templateId, WindowHandle owner, DialogProcFn proc, intptr_
 void OsInitializeCom() {}
 
 WindowHandle OsFindWindow(const char* className, const char* title) {
+  if (HostFaultHere(kCallFind, title ? title : "")) return nullptr;
   for (const TopWindow& top : topWindows)
     if (Matches(className, top.className) && Matches(title, top.title)) return top.window;
   if (dialog.running && Matches(className, "#32770") && Matches(title, dialog.title))
@@ -133,6 +135,7 @@ intptr_t OsDialogBox(ModuleHandle module, int templateId, WindowHandle owner, Di
     failNextDialog = 0;
     return -1;
   }
+  if (HostFaultHere(kCallDialog, std::to_string(templateId))) return -1;
   if (module != HostModule() || (templateId != 100 && templateId != 101) || !proc ||
       dialog.running)
     return -1;

@@ -28,6 +28,7 @@ void ResetHostSimulation() {
   HostRegistryReset();
   HostShellReset();
   HostFailAllocation(-1);
+  HostResetFaults();
   ResetRunState();
 }
 
