@@ -326,7 +326,7 @@ Row Measure(const std::string& folder, const std::string& name, const Bytes& old
     int oldFd = open(oldPath.c_str(), O_RDONLY);
     int outFd = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (oldFd < 0 || outFd < 0) Fail("cannot open the apply files");
-    PatchFiles files{(u32)old.size(), ReadAt, &oldFd, WriteNext, &outFd};
+    PatchFiles files{(u32)old.size(), ReadAt, &oldFd, WriteNext, &outFd, nullptr};
     HostTakeLargestAllocation();
     start = Clock::now();
     const int source = FindPatchSource(patch.data(), (u32)patch.size(), &files);

@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (valid) std::memcpy(&header, patch.data(), sizeof header);
   if (valid && header.newSize > kLargestResult) return 0;  // a result too large to keep here
   Files files{old.data(), oldSize, std::vector<uint8_t>(header.newSize), 0};
-  PatchFiles callbacks{oldSize, ReadOld, &files, WriteNew, &files};
+  PatchFiles callbacks{oldSize, ReadOld, &files, WriteNew, &files, nullptr};
 
   const int source = FindPatchSource(patch.data(), length, &callbacks);
   Check(valid || source == kPatchCannotRead, "a refused container matched a source");

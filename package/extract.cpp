@@ -124,15 +124,23 @@ int WritePieces(const char* path, ContentPieces* pieces, const FileTime* time) {
   return 1;
 }
 
+// Read-only goes before the destination is written or kept (a kept file
+// loses it too). Attributes that could not be read may hide it, and a
+// read-only file refuses to be replaced: a file about to be written is
+// then made normal all the same.
+void ClearReadOnly(const char* path, const struct DestinationState* seen, int verdict) {
+  const int unknown = seen->attributes == kNoAttributes && verdict == kDestinationWritten;
+  if (unknown || (seen->attributes != kNoAttributes && (seen->attributes & kAttrReadOnly)))
+    OsSetFileAttributes(path, kAttrNormal);
+}
+
 // Writes or keeps the destination according to what is there now.
 int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* record, int keepNewer) {
   const FileTime modified = {record->modifiedLow, record->modifiedHigh};
   struct DestinationState seen;
   const int verdict = JudgeDestination(path, &modified, keepNewer, &seen);
   if (verdict == kDestinationIsFolder) return 0;
-  // Cleared whatever the newer-file rule says: a kept file loses read-only too.
-  if (seen.attributes != kNoAttributes && (seen.attributes & kAttrReadOnly))
-    OsSetFileAttributes(path, kAttrNormal);
+  ClearReadOnly(path, &seen, verdict);
   if (verdict == kDestinationKeptNewer) return 1;
   return WritePieces(path, pieces, &modified);
 }
@@ -198,8 +206,10 @@ int ApplyIntoTemporary(const char* path, const u8* patch, u32 length, int index,
 
 // Which source the installed file at `path` is, with the file left open in
 // `files` when it is one (closed otherwise). A missing file is no source.
-int IdentifyInstalled(const char* path, const u8* patch, u32 length, struct PatchFiles* files) {
+int IdentifyInstalled(const char* path, const u8* patch, u32 length, struct PatchFiles* files,
+                      int* noMemory) {
   memset(files, 0, sizeof *files);
+  files->noMemory = noMemory;
   FileHandle file = OpenFileForRead(path);
   if (file == kInvalidFile) return OsGetFileAttributes(path) == kNoAttributes ? kPatchNoSource
                                                                              : kPatchCannotRead;
@@ -252,15 +262,16 @@ int PlacePatched(const struct Package* package, const char* name, const char* pa
   struct DestinationState seen;
   const int verdict = JudgeDestination(path, &modified, keepNewer, &seen);
   if (verdict == kDestinationIsFolder) return 0;
-  if (seen.attributes != kNoAttributes && (seen.attributes & kAttrReadOnly))
-    OsSetFileAttributes(path, kAttrNormal);
+  ClearReadOnly(path, &seen, verdict);
   if (verdict == kDestinationKeptNewer) return 1;
   struct PatchFiles files;
-  const int index = IdentifyInstalled(path, patch, length, &files);
+  int noMemory = 0;
+  const int index = IdentifyInstalled(path, patch, length, &files, &noMemory);
   if (index == kPatchAlreadyNew) return 1;
   if (index == kPatchNoSource) return PlaceWholeFallback(package, name, path, &modified);
-  if (index < 0) return 0;
-  return ApplyIntoTemporary(path, patch, length, index, &files, &modified);
+  if (index >= 0 && ApplyIntoTemporary(path, patch, length, index, &files, &modified)) return 1;
+  if (noMemory) ShowError(kTextNoMemory);
+  return 0;
 }
 
 // The container of a patch entry must lie whole in one piece: the packer
@@ -321,7 +332,7 @@ int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
 int FindInstalledPatchSource(const char* path, const u8* patch, u32 length) {
   if (!CheckPatchContainer(patch, length)) return kPatchCannotRead;
   struct PatchFiles files;
-  const int found = IdentifyInstalled(path, patch, length, &files);
+  const int found = IdentifyInstalled(path, patch, length, &files, nullptr);
   if (found >= 0) OsCloseFile((FileHandle)files.oldContext);
   return found;
 }

@@ -15,6 +15,12 @@
 
 namespace {
 
+// A failed allocation, told to the caller who asked to know; `result`.
+int NoMemory(const PatchFiles* files, int result) {
+  if (files->noMemory) *files->noMemory = 1;
+  return result;
+}
+
 enum : u32 {
   kStreamWindowSize = kLongestReach + kPatchStreamPiece + kLongestCode,
   kWorkspaceSize = kPatchOldWindow + kPatchOutputWindow + kStreamWindowSize,
@@ -288,7 +294,7 @@ int FindPatchSource(const u8* patch, u32 length, const PatchFiles* files) {
   if (!sized && header.newSize != files->oldSize) return kPatchNoSource;
 
   u8* window = (u8*)OsAlloc(kPatchOldWindow);
-  if (!window) return kPatchCannotRead;
+  if (!window) return NoMemory(files, kPatchCannotRead);
   Sha256State hash;
   Sha256Begin(&hash);
   for (u32 offset = 0; offset < files->oldSize;) {
@@ -321,7 +327,7 @@ int ApplyPatch(const u8* patch, u32 length, u32 sourceIndex, const PatchFiles* f
   if (!files || !ReadSource(patch, length, sourceIndex, &header, &source)) return 0;
   if (source.oldSize != files->oldSize) return 0;
   u8* block = (u8*)OsAlloc(kWorkspaceSize);
-  if (!block) return 0;
+  if (!block) return NoMemory(files, 0);
   Applier applier;
   memset(&applier, 0, sizeof applier);
   applier.files = files;

@@ -20,6 +20,9 @@ struct PatchFiles {
   void* oldContext;
   PatchWriteFn writeNew;
   void* newContext;
+  // When not null, set to 1 by a call that fails for want of memory, so
+  // that the caller can say so rather than blame the file.
+  int* noMemory;
 };
 
 enum : u32 {

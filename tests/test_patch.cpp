@@ -62,7 +62,7 @@ Outcome Apply(const Bytes& patch, const Bytes& installed, const Bytes& expected,
   memory.out.assign(expected.size() + kCanarySize, kCanary);
   memory.failReads = failReads;
   memory.failWrites = failWrites;
-  PatchFiles files{(u32)installed.size(), ReadOld, &memory, WriteNew, &memory};
+  PatchFiles files{(u32)installed.size(), ReadOld, &memory, WriteNew, &memory, nullptr};
   Outcome outcome;
   outcome.source = FindPatchSource(patch.data(), (u32)patch.size(), &files);
   const int index = forceSource >= 0 ? forceSource : outcome.source;

@@ -15,6 +15,9 @@
 
 #include "fault_harness.h"
 #include "flow/records.h"
+#if defined(UPDATER_PATCH_MAKER)
+#include "packer/patch_maker.h"
+#endif
 #include "platform/format.h"
 #include "platform/messagebox.h"
 #include "support/host_env.h"
@@ -395,5 +398,87 @@ TEST_F(FaultPoints, AgreementAndFreeSpace) {
   EXPECT_EQ(harness.After().at("game/PLAIN.DAT").bytes, env.entries[2].bytes);
   Sweep("c", harness);
 }
+
+#if defined(UPDATER_PATCH_MAKER)
+std::string PatchOf(const std::string& old, const std::string& updated) {
+  const std::vector<uint8_t> patch =
+      MakePatch({{(const uint8_t*)old.data(), old.size()}}, (const uint8_t*)updated.data(),
+                updated.size(), CompressEffort::kFast);
+  return std::string(patch.begin(), patch.end());
+}
+
+// `text` with a few places changed and a stretch inserted: the next version.
+std::string NextVersion(std::string text, unsigned seed) {
+  for (size_t at = seed * 997 % 5000; at + 8 < text.size(); at += text.size() / 5)
+    text.replace(at, 8, "CHANGED!");
+  text.insert(text.size() / 3, Content(3000, seed + 100));
+  return text;
+}
+
+// (d) Patch entries: an old version patched (one large enough for several
+// windows of the installed file and of the result), the new version left as
+// it is, and a file that matches no source written from the whole copy.
+TEST_F(FaultPoints, PatchUpdate) {
+  StartupEnv env(Root());
+  env.updateLines =
+      "UpdateFile00=PATCHED.DAT\r\n"
+      "UpdateFile01=CURRENT.DAT\r\n"
+      "UpdateFile02=OTHER.DAT\r\n"
+      "UpdateFile03=u,BIG.DAT\r\n";
+  const std::string small0 = Content(40000, 31), small1 = NextVersion(small0, 1);
+  const std::string big0 = Content(2 * 1024 * 1024 + 300 * 1024, 32), big1 = NextVersion(big0, 2);
+  const std::string other0 = Content(30000, 33), other1 = NextVersion(other0, 3);
+  env.entries = {{"PATCHED.DAT", PatchOf(small0, small1), kTestPatch},
+                 {"CURRENT.DAT", PatchOf(small0, small1), kTestPatch},
+                 {"OTHER.DAT", PatchOf(other0, other1), kTestPatch},
+                 {"OTHER.DAT|whole", other1, kTestCompressed | kTestScrambled},
+                 {"BIG.DAT", PatchOf(big0, big1), kTestPatch}};
+  env.InstallTempFolder();
+  env.InstallGame();
+  const std::string game = env.installFolder + "\\";
+  Put(game + "PATCHED.DAT", small0, kNs2010);
+  Put(game + "CURRENT.DAT", small1, kNs2010);
+  Put(game + "OTHER.DAT", other0 + "changed by the player", kNs2010);
+  Put(game + "BIG.DAT", big0, kNs2010, true);
+  std::vector<TestEntry> all = {{"UPDATE.INI", env.UpdateIniText(), kTestCompressed}};
+  all.insert(all.end(), env.entries.begin(), env.entries.end());
+  const std::string package = BuildTestPackage(all);
+
+  Scenario scenario;
+  const std::string drive = drive_;
+  scenario.install = [&env, package, drive] {
+    HostMapDrive('C', drive.c_str());
+    HostSetTempPath(env.tempFolder.c_str());
+    InstallTestPackage(package);
+    env.InstallRegistry();
+  };
+  // Read-only is cleared before the file is patched and stays cleared when
+  // the run goes no further, as for any entry.
+  scenario.alternatives.push_back({"game/BIG.DAT", Written(big0, kNs2010), {}});
+  // The installed file must be read to be patched or known: a failing open,
+  // size or read there ends the run like a failed write; so does read-only
+  // that cannot be cleared (BIG.DAT). The newer-file rule passes over an
+  // untimed file as before.
+  scenario.ignored = [](const std::vector<HostCall>& calls, size_t index) {
+    const HostCall& call = calls[index];
+    const bool readsInstalled = (call.kind == kCallOpen || call.kind == kCallGetSize ||
+                                 call.kind == kCallRead) &&
+                                EndsWith(call.what, ".DAT");
+    const bool clearsReadOnly = call.kind == kCallSetAttributes && EndsWith(call.what, "BIG.DAT");
+    return PassedOver(call) && !readsInstalled && !clearsReadOnly;
+  };
+
+  FaultHarness harness(host_, scenario);
+  ASSERT_TRUE(harness.Reference());
+  const Tree& after = harness.After();
+  EXPECT_EQ(after.at("game/PATCHED.DAT").bytes, small1);
+  EXPECT_EQ(after.at("game/CURRENT.DAT").bytes, small1);
+  EXPECT_EQ(after.at("game/CURRENT.DAT").modified, kNs2010);
+  EXPECT_EQ(after.at("game/OTHER.DAT").bytes, other1);
+  EXPECT_EQ(after.at("game/BIG.DAT").bytes, big1);
+  EXPECT_FALSE(after.at("game/BIG.DAT").readOnly);
+  Sweep("d", harness);
+}
+#endif
 
 }  // namespace
