@@ -169,7 +169,8 @@ TEST(Qk2Verify, RefusesEveryKindOfDamage) {
        "entry 2 'a.dat': the same name as entry 0 (names are looked up without regard to case; "
        "only the first is found)"},
       {"unknown entry flags", false, [](std::string* b) { (*b)[Plain{b}.Record(1) + 260] = 3; },
-       "entry 1 'B.TXT': flags 0x03 are neither 1 (stored) nor 2 (compressed)"},
+       "entry 1 'B.TXT': flags 0x03 are neither 1 (stored), 2 (compressed) "
+       "nor 5 (a patch, stored)"},
       {"reserved byte", false, [](std::string* b) { (*b)[Plain{b}.Record(0) + 263] = 1; },
        "entry 0 'A.DAT': reserved bytes are not zero"},
       {"scrambled neither 0 nor 1", false,
