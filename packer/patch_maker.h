@@ -6,7 +6,7 @@
 // file is walked against it, keeping one alignment (new offset to old
 // offset) while it holds with scattered changes, and looking up the longest
 // match elsewhere where it breaks. Exact stretches cost only their length in
-// the recipe; changed bytes become difference bytes beside their operation;
+// the recipe; changed bytes become difference bytes in a stream of their own;
 // bytes found nowhere are added as they are.
 #pragma once
 
@@ -32,8 +32,8 @@ struct PatchMakeReport {
 
 // Returns the patch container turning each distinct version of `olds` (by
 // content; duplicates are kept once) into the `newSize` bytes at `newData`.
-// Each source's stream is compressed at `effort` and kept as it is when
-// that does not shrink it. Throws std::length_error for no old version, or a file
+// Each of a source's streams is compressed at `effort` on its own and kept
+// as it is when that does not shrink it. Throws std::length_error for no old version, or a file
 // of 2 GiB or more. Working memory besides the files: the suffix array, 4
 // bytes per old byte, then the recipe and its compressed form.
 std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const uint8_t* newData,
