@@ -416,12 +416,12 @@ int ApplyPatch(const u8* patch, u32 length, u32 sourceIndex, const PatchFiles* f
   PatchSource source;
   if (!files || !ReadSource(patch, length, sourceIndex, &header, &source)) return 0;
   if (source.oldSize != files->oldSize) return 0;
-  u8* block = (u8*)OsAlloc(kWorkspaceSize);
+  void* block = OsAlloc(kWorkspaceSize);
   if (!block) return 0;
   Applier* applier = (Applier*)block;
   memset(applier, 0, sizeof *applier);
   applier->files = files;
-  applier->old = block + sizeof *applier;
+  applier->old = (u8*)(applier + 1);
   applier->output = applier->old + kPatchOldWindow;
   BeginReaders(applier->streams, patch, &source, applier->output + kPatchOutputWindow);
   Sha256Begin(&applier->hash);
