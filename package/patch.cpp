@@ -366,7 +366,7 @@ int CheckPatchContainer(const u8* patch, u32 length) {
       const u32 stored = source.storedSize[k], expanded = source.expandedSize[k];
       if (stored > left) return 0;
       left -= stored;
-      if (source.rawStreams >> k & 1 ? expanded != stored : stored < 4) return 0;
+      if ((source.rawStreams >> k & 1) && expanded != stored) return 0;
     }
   }
   return 1;

@@ -36,9 +36,8 @@ u32 PatchWorkspaceSize();
 // Returns 1 when `patch` (`length` bytes) is a patch container whose
 // header and source records are whole, whose sources are at least one and
 // fit the container, and each of whose sources has its streams one after
-// the other within it (a stream kept as it is as long as its stated size,
-// a range-coded one at least 4 bytes); 0 otherwise, also for a null
-// `patch`. Reads only within `patch` + `length`.
+// the other within it (a stream kept as it is as long as its stated size);
+// 0 otherwise, also for a null `patch`. Reads only within `patch` + `length`.
 int CheckPatchContainer(const u8* patch, u32 length);
 
 enum {
