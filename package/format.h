@@ -112,12 +112,12 @@ static const u8 kScrambleRotations[8] = {7, 13, 3, 29, 11, 5, 19, 23};
 // differs by the same bytes whether or not its change carries. Both move
 // the old position along. Then `added` bytes of the added stream follow,
 // and `seek` moves the old position. Exact copies cost no bytes but their
-// length, so long unchanged stretches stay small without an entropy coder;
-// each kind of byte has a stream of its own, so the stream's matches find
-// repeated operations, repeated changes (tables of moved addresses) and
-// repeated new text each among their own kind. The operations must produce
-// exactly newSize bytes, keep the old position within the old file, and
-// every stream must end exactly where they stop taking from it.
+// length, so long unchanged stretches stay small; each kind of byte has a
+// stream of its own, so each stream's matches and probabilities serve one
+// kind: repeated operations, repeated changes (tables of moved addresses),
+// new text. The operations must produce exactly newSize bytes, keep the
+// old position within the old file, and every stream must end exactly where
+// they stop taking from it.
 //
 // A range-coded stream is LZ77 over binary decisions, each coded with an
 // adaptive probability:
