@@ -87,37 +87,74 @@ static const u8 kScrambleRotations[8] = {7, 13, 3, 29, 11, 5, 19, 23};
 //               | PatchHeader (48 bytes)      |  magic "QKP\0", new size,
 //               |                             |  new SHA-256, sourceCount
 //   48          +-----------------------------+
-//               | sourceCount PatchSource     |  52 bytes each: old size,
-//               | records                     |  old SHA-256, its stream
+//               | sourceCount PatchSource     |  76 bytes each: old size,
+//               | records                     |  old SHA-256, its streams
 //               +-----------------------------+
-//               | the stream of each source   |  anywhere after the records,
-//               |                             |  each within the container
+//               | the streams of each source: |  anywhere after the records,
+//               |   operations, seeks,        |  each source's four one
+//               |   differences, added bytes  |  after the other, within
+//               |                             |  the container
 //               +-----------------------------+
 //
-// A source's stream is a compressed stream of the package's format, or its
-// bytes as they are when `rawStream` is 1 (compression would not shrink
-// it). Expanded, it is the recipe: a sequence of operations, each
+// Each stream is range coded (below), or its bytes as they are when its bit
+// of `rawStreams` is set (coding would not shrink it). Expanded, they are
+// the recipe. The operations stream holds a sequence of operations, each
 //   token        unsigned LEB128 (7 bits a byte, low first, at most 5
 //                bytes): equal * 8 + changedCode * 2 + jump
 //   [extra]      LEB128, only for changedCode 3: changed - 3
-//   differences  `changed` bytes (changedCode 0 to 2: changed = changedCode)
-//   when jump is 1:
-//   added        LEB128, then that many new bytes
+//   [added]      LEB128, only when jump is 1: new bytes that follow
+// and each jump takes one number from the seeks stream:
 //   seek         LEB128, zigzag-coded (even n: n / 2, odd n: -(n + 1) / 2)
 // `equal` bytes are copied from the old file at the old position as they
-// are; then the next `changed` old bytes and the difference bytes are added
-// as two little-endian numbers (each byte's carry goes into the next, the
-// last one's is dropped), so a moved address differs by the same bytes
-// whether or not its change carries. Both move the old position along. The added bytes follow;
-// then `seek` moves the old position. Exact copies cost no bytes but their
-// length, so long unchanged stretches stay small without an entropy coder,
-// and the difference bytes lie beside the operations that use them, where
-// the stream's matches find repeated changes (tables of moved addresses)
-// whole. The operations must produce exactly newSize bytes, keep the old
-// position within the old file, and end exactly where the stream does.
+// are; then the next `changed` old bytes and as many bytes of the
+// differences stream are added as two little-endian numbers (each byte's
+// carry goes into the next, the last one's is dropped), so a moved address
+// differs by the same bytes whether or not its change carries. Both move
+// the old position along. Then `added` bytes of the added stream follow,
+// and `seek` moves the old position. Exact copies cost no bytes but their
+// length, so long unchanged stretches stay small; each kind of byte has a
+// stream of its own, so each stream's matches and probabilities serve one
+// kind: repeated operations, repeated changes (tables of moved addresses),
+// new text. The operations must produce exactly newSize bytes, keep the
+// old position within the old file, and every stream must end exactly where
+// they stop taking from it.
+//
+// A range-coded stream is LZ77 over binary decisions, each coded with an
+// adaptive probability:
+//   range decoder  code = the first 4 bytes, big-endian; range = 2^32 - 1.
+//                  Before each decision, while range < 2^24: range <<= 8,
+//                  code = code << 8 | next byte. A decision with
+//                  probability p (11 bits, of 2048, that it is 0) splits
+//                  at bound = (range >> 11) * p: code < bound is 0 (range
+//                  = bound, p += (2048 - p) >> 5), else 1 (code -= bound,
+//                  range -= bound, p -= p >> 5). Each p starts at 1024. A
+//                  plain bit is a decision with a fresh p of 1024.
+//   tree of n bits m = 1, n times m = m * 2 + decision(probs[m]); the
+//                  value is m - 2^n, high bit first
+//   each item      decision(isMatch[after a match]): 0 a literal, 1 a match
+//   literal        tree of 8 bits, probs of literal[previous byte >> 5]
+//                  (0 before the first byte)
+//   match          decision(isNewDistance[after a match]): 1 a distance
+//                  follows (else the last one counts), as slot = tree of 5
+//                  bits (at most 20): v = slot for slot < 2, else
+//                  2^(slot - 1) + slot - 1 plain bits (high first); the
+//                  distance is v + 1, at most kPatchReach and never before
+//                  the stream's first byte. Then length - 2 as a tree of 8
+//                  bits: the bytes copied from that distance back, one by
+//                  one.
+// The stream must give exactly its expanded size and end exactly after the
+// last byte the decoder reads.
 enum : u32 {
   kPatchHeaderSize = 48,
-  kPatchSourceSize = 52,
+  kPatchSourceSize = 76,
+  kPatchStreams = 4,
+  kPatchReach = 1u << 20,  // the farthest distance of a range-coded stream
+};
+enum : u32 {
+  kPatchOperations = 0,
+  kPatchSeeks = 1,
+  kPatchDifferences = 2,
+  kPatchAdded = 3,
 };
 
 static const u8 kPatchMagic[4] = {'Q', 'K', 'P', 0};
@@ -134,10 +171,14 @@ static_assert(sizeof(PatchHeader) == kPatchHeaderSize, "patch header is 48 bytes
 struct PatchSource {
   u32 oldSize;
   u8 oldSha256[32];
-  u32 rawStream;     // 1: the stream is kept as it is, 0: compressed
-  u32 streamOffset;  // from the start of the container
-  u32 storedSize;    // stream bytes in the container
-  u32 expandedSize;  // bytes the stream gives
+  u32 rawStreams;     // bit i: stream i is kept as it is, else range coded;
+                      // the other bits 0
+  u32 streamOffset;   // of the operations stream, from the start of the
+                      // container; each further stream follows the one before
+  u32 storedSize[kPatchStreams];    // stream bytes in the container
+  u32 expandedSize[kPatchStreams];  // bytes each stream gives
 };
-static_assert(sizeof(PatchSource) == kPatchSourceSize, "patch source record is 52 bytes");
-static_assert(offsetof(PatchSource, rawStream) == 36, "rawStream at 36");
+static_assert(sizeof(PatchSource) == kPatchSourceSize, "patch source record is 76 bytes");
+static_assert(offsetof(PatchSource, rawStreams) == 36, "rawStreams at 36");
+static_assert(offsetof(PatchSource, storedSize) == 44, "storedSize at 44");
+static_assert(offsetof(PatchSource, expandedSize) == 60, "expandedSize at 60");

@@ -8,7 +8,6 @@
 
 #include <string.h>
 
-#include "package/decompress.h"
 #include "package/format.h"
 #include "package/sha256.h"
 #include "platform/memory.h"
@@ -22,24 +21,45 @@ int NoMemory(const PatchFiles* files, int result) {
 }
 
 enum : u32 {
-  kStreamWindowSize = kLongestReach + kPatchStreamPiece + kLongestCode,
-  kWorkspaceSize = kPatchOldWindow + kPatchOutputWindow + kStreamWindowSize,
-  kMostExpansion = 91,  // bytes a stream byte can give (see package.cpp)
+  kStreamWindowSize = kPatchReach + kPatchStreamPiece,
+  // The probabilities of a range-coded stream (package/format.h), each
+  // tree's from its index 1 on.
+  kIsMatch = 0,              // 2: after a literal, after a match
+  kIsNewDistance = 2,        // 2
+  kSlot = 4,                 // tree of 5 bits
+  kLength = kSlot + 32,      // tree of 8 bits
+  kLiteral = kLength + 256,  // 8 trees of 8 bits
+  kProbabilities = kLiteral + 8 * 256,
+  kLargestSlot = 20,  // distances up to kPatchReach
+};
+static_assert((1u << (kLargestSlot - 1)) * 2 == kPatchReach,
+              "the largest slot reaches kPatchReach");
+
+// The decoder of a range-coded stream, resumable at any byte.
+struct RangeDecoder {
+  const u8* input;
+  const u8* inputEnd;
+  u32 range, code;
+  u32 afterMatch;  // 1 when the last item was a match
+  u32 distance;    // of the last match, 0 before the first
+  u32 pending;     // bytes of the current match still to copy
+  u32 failed;      // the stream read past its end or reached too far back
+  u16 probabilities[kProbabilities];
 };
 
-// The stream of a source, handed out a piece at a time.
+// One stream of a source, handed out a piece at a time.
 struct StreamReader {
-  StreamDecoder decoder;
+  RangeDecoder decoder;
   const u8* raw;  // the next byte of a stream kept as it is, or null
   u8* window;
   u32 filled;    // bytes in the window
   u32 readAt;    // next byte handed out, within the window
-  u32 produced;  // bytes made (expanded or taken) so far
+  u32 produced;  // bytes made (decoded or taken) so far
   u32 expected;
 };
 
 struct Applier {
-  StreamReader stream;
+  StreamReader streams[kPatchStreams];
   const PatchFiles* files;
   u8* old;  // a window of the installed file
   u32 oldStart, oldLength;
@@ -49,6 +69,10 @@ struct Applier {
   Sha256State hash;
 };
 
+// The block of a call: the applier itself, then its windows.
+const u32 kWorkspaceSize = (u32)sizeof(Applier) + kPatchOldWindow + kPatchOutputWindow +
+                           kPatchStreams * kStreamWindowSize;
+
 int ReadSource(const u8* patch, u32 length, u32 index, PatchHeader* header, PatchSource* source) {
   if (!CheckPatchContainer(patch, length)) return 0;
   memcpy(header, patch, sizeof *header);
@@ -57,32 +81,106 @@ int ReadSource(const u8* patch, u32 length, u32 index, PatchHeader* header, Patc
   return 1;
 }
 
-void BeginReader(StreamReader* reader, const u8* patch, const PatchSource* source, u8* window) {
-  memset(reader, 0, sizeof *reader);
-  reader->expected = source->expandedSize;
-  reader->window = window;
-  if (source->rawStream)
-    reader->raw = patch + source->streamOffset;
-  else
-    BeginStreamDecode(&reader->decoder, patch + source->streamOffset, source->storedSize);
+// The next byte of the coded input; past its end 0, and the stream fails.
+u32 NextInput(RangeDecoder* decoder) {
+  if (decoder->input == decoder->inputEnd) {
+    decoder->failed = 1;
+    return 0;
+  }
+  return *decoder->input++;
 }
 
-// Expands the next piece after the last kLongestReach bytes of history.
-// The stream must end exactly at its expected size.
+u32 Decide(RangeDecoder* decoder, u16* probability) {
+  if (decoder->range < (1u << 24)) {
+    decoder->range <<= 8;
+    decoder->code = decoder->code << 8 | NextInput(decoder);
+  }
+  const u32 bound = (decoder->range >> 11) * *probability;
+  if (decoder->code < bound) {
+    decoder->range = bound;
+    *probability = (u16)(*probability + ((2048 - *probability) >> 5));
+    return 0;
+  }
+  decoder->code -= bound;
+  decoder->range -= bound;
+  *probability = (u16)(*probability - (*probability >> 5));
+  return 1;
+}
+
+// A tree of `bits` decisions; with null `probabilities`, plain bits.
+u32 DecodeTree(RangeDecoder* decoder, u16* probabilities, u32 bits) {
+  u32 m = 1;
+  while (m < (1u << bits)) {
+    u16 plain = 1024;
+    m = m * 2 + Decide(decoder, probabilities ? probabilities + m : &plain);
+  }
+  return m - (1u << bits);
+}
+
+// Decodes until `window` holds `until` bytes. The bytes before `*filled`
+// are the stream's last ones (at least kPatchReach of them, or all).
+int DecodeMore(RangeDecoder* decoder, u8* window, u32* filled, u32 until) {
+  u16* p = decoder->probabilities;
+  u32 at = *filled;
+  while (at < until && !decoder->failed) {
+    if (decoder->pending) {
+      window[at] = window[at - decoder->distance];
+      ++at;
+      --decoder->pending;
+      continue;
+    }
+    if (!Decide(decoder, p + kIsMatch + decoder->afterMatch)) {
+      window[at] = (u8)DecodeTree(decoder, p + kLiteral + (at ? window[at - 1] >> 5 : 0) * 256, 8);
+      ++at;
+      decoder->afterMatch = 0;
+      continue;
+    }
+    if (Decide(decoder, p + kIsNewDistance + decoder->afterMatch)) {
+      const u32 slot = DecodeTree(decoder, p + kSlot, 5);
+      if (slot > kLargestSlot) return 0;
+      decoder->distance =
+          (slot < 2 ? slot : (1u << (slot - 1)) + DecodeTree(decoder, nullptr, slot - 1)) + 1;
+    }
+    decoder->pending = DecodeTree(decoder, p + kLength, 8) + 2;
+    decoder->afterMatch = 1;
+    if (decoder->distance - 1 >= at) return 0;  // none yet, or before the first byte
+  }
+  *filled = at;
+  return !decoder->failed;
+}
+
+// Starts the reader of every stream, each on its own window from `windows`
+// on. The container has been checked: the streams lie within it.
+void BeginReaders(StreamReader* readers, const u8* patch, const PatchSource* source, u8* windows) {
+  const u8* at = patch + source->streamOffset;
+  for (u32 i = 0; i < kPatchStreams; ++i) {
+    StreamReader* reader = &readers[i];
+    RangeDecoder* decoder = &reader->decoder;
+    reader->expected = source->expandedSize[i];
+    reader->window = windows + i * kStreamWindowSize;
+    at += source->storedSize[i];
+    if (source->rawStreams >> i & 1) {
+      reader->raw = at - source->storedSize[i];
+      continue;
+    }
+    decoder->input = at - source->storedSize[i];
+    decoder->inputEnd = at;
+    decoder->range = 0xFFFFFFFFu;
+    for (u32 k = 0; k < 4; ++k) decoder->code = decoder->code << 8 | NextInput(decoder);
+    for (u32 k = 0; k < kProbabilities; ++k) decoder->probabilities[k] = 1024;
+  }
+}
+
+// Decodes the next piece after the last kPatchReach bytes of history.
 int ExpandMore(StreamReader* reader) {
-  const u32 keep = reader->filled < kLongestReach ? reader->filled : kLongestReach;
+  const u32 keep = reader->filled < kPatchReach ? reader->filled : kPatchReach;
   memmove(reader->window, reader->window + reader->filled - keep, keep);
   reader->filled = reader->readAt = keep;
   const u32 left = reader->expected - reader->produced;
-  u32 capacity = keep + left, pauseAt = capacity;  // no pause: the stream must end
-  if (left > kStreamWindowSize - keep) {
-    capacity = kStreamWindowSize;
-    pauseAt = kStreamWindowSize - kLongestCode;
-  }
-  if (!ContinueStreamDecode(&reader->decoder, reader->window, &reader->filled, pauseAt, capacity))
-    return 0;
-  reader->produced += reader->filled - keep;
-  return reader->decoder.ended ? reader->produced == reader->expected : reader->filled > keep;
+  const u32 step = left < kPatchStreamPiece ? left : kPatchStreamPiece;
+  if (!DecodeMore(&reader->decoder, reader->window, &reader->filled, keep + step)) return 0;
+  reader->produced += step;
+  return 1;
 }
 
 // Points `*bytes` at the next stream bytes, at most `want` of them, and
@@ -107,17 +205,13 @@ u32 Take(StreamReader* reader, const u8** bytes, u32 want) {
   return count;
 }
 
-// 1 when every byte of the stream was taken and a compressed stream ends
-// exactly there.
-int UsedUp(StreamReader* reader) {
+// 1 when every byte of the stream was taken and a coded stream's input was
+// read exactly to its end.
+int UsedUp(const StreamReader* reader) {
   if (reader->produced != reader->expected) return 0;
   if (reader->raw) return 1;
-  if (reader->readAt != reader->filled) return 0;
-  if (!reader->decoder.ended &&
-      !ContinueStreamDecode(&reader->decoder, reader->window, &reader->filled, reader->filled,
-                            reader->filled))
-    return 0;
-  return reader->decoder.ended;
+  return reader->readAt == reader->filled && !reader->decoder.failed &&
+         reader->decoder.input == reader->decoder.inputEnd;
 }
 
 // The next LEB128 number of the stream; at most 5 bytes, within 32 bits.
@@ -187,7 +281,7 @@ int CopyOld(Applier* applier, u32 offset, u32 count, int withDifferences) {
     if (!step) return 0;
     if (withDifferences) {
       const u8* difference;
-      step = Take(&applier->stream, &difference, step);
+      step = Take(&applier->streams[kPatchDifferences], &difference, step);
       if (!step) return 0;
       for (u32 i = 0; i < step; ++i) {
         const u32 sum = (u32)from[i] + difference[i] + carry;
@@ -211,7 +305,7 @@ int CopyAdded(Applier* applier, u32 count) {
     u32 step = OutputRoom(applier, &to);
     if (!step) return 0;
     if (step > count) step = count;
-    step = Take(&applier->stream, &from, step);
+    step = Take(&applier->streams[kPatchAdded], &from, step);
     if (!step) return 0;
     memcpy(to, from, step);
     applier->outputLength += step;
@@ -223,7 +317,7 @@ int CopyAdded(Applier* applier, u32 count) {
 // Runs the operations until the new size is reached. Every count is checked
 // against what is left of the old file and of the new size first.
 int RunOperations(Applier* applier, u32 newSize) {
-  StreamReader* stream = &applier->stream;
+  StreamReader* stream = &applier->streams[kPatchOperations];
   const u32 oldSize = applier->files->oldSize;
   u32 position = 0;  // in the old file, never past its end
   while (applier->written < newSize) {
@@ -246,7 +340,7 @@ int RunOperations(Applier* applier, u32 newSize) {
     if (!(token & 1)) continue;
     u32 added, seek;
     if (!TakeNumber(stream, &added) || added > newSize - applier->written ||
-        !CopyAdded(applier, added) || !TakeNumber(stream, &seek))
+        !CopyAdded(applier, added) || !TakeNumber(&applier->streams[kPatchSeeks], &seek))
       return 0;
     applier->written += added;
     // Zigzag: even values step forward, odd ones back.
@@ -272,12 +366,14 @@ int CheckPatchContainer(const u8* patch, u32 length) {
   for (u32 i = 0; i < header.sourceCount; ++i) {
     PatchSource source;
     memcpy(&source, patch + kPatchHeaderSize + i * kPatchSourceSize, sizeof source);
-    if (source.rawStream > 1 || source.streamOffset > length ||
-        source.storedSize > length - source.streamOffset)
-      return 0;
-    if (source.rawStream ? source.expandedSize != source.storedSize
-                         : source.expandedSize > (u64)source.storedSize * kMostExpansion)
-      return 0;
+    if (source.rawStreams >> kPatchStreams || source.streamOffset > length) return 0;
+    u32 left = length - source.streamOffset;
+    for (u32 k = 0; k < kPatchStreams; ++k) {
+      const u32 stored = source.storedSize[k], expanded = source.expandedSize[k];
+      if (stored > left) return 0;
+      left -= stored;
+      if ((source.rawStreams >> k & 1) && expanded != stored) return 0;
+    }
   }
   return 1;
 }
@@ -326,20 +422,21 @@ int ApplyPatch(const u8* patch, u32 length, u32 sourceIndex, const PatchFiles* f
   PatchSource source;
   if (!files || !ReadSource(patch, length, sourceIndex, &header, &source)) return 0;
   if (source.oldSize != files->oldSize) return 0;
-  u8* block = (u8*)OsAlloc(kWorkspaceSize);
+  void* block = OsAlloc(kWorkspaceSize);
   if (!block) return NoMemory(files, 0);
-  Applier applier;
-  memset(&applier, 0, sizeof applier);
-  applier.files = files;
-  applier.old = block;
-  applier.output = block + kPatchOldWindow;
-  BeginReader(&applier.stream, patch, &source, applier.output + kPatchOutputWindow);
-  Sha256Begin(&applier.hash);
+  Applier* applier = (Applier*)block;
+  memset(applier, 0, sizeof *applier);
+  applier->files = files;
+  applier->old = (u8*)(applier + 1);
+  applier->output = applier->old + kPatchOldWindow;
+  BeginReaders(applier->streams, patch, &source, applier->output + kPatchOutputWindow);
+  Sha256Begin(&applier->hash);
 
-  int ok = RunOperations(&applier, header.newSize) && Flush(&applier) && UsedUp(&applier.stream);
+  int ok = RunOperations(applier, header.newSize) && Flush(applier);
+  for (u32 i = 0; i < kPatchStreams; ++i) ok = ok && UsedUp(&applier->streams[i]);
   if (ok) {
     u8 digest[kSha256Size];
-    Sha256End(&applier.hash, digest);
+    Sha256End(&applier->hash, digest);
     ok = memcmp(digest, header.newSha256, kSha256Size) == 0;
   }
   OsFree(block);

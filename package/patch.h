@@ -28,17 +28,19 @@ struct PatchFiles {
 enum : u32 {
   kPatchOldWindow = 1u << 20,     // installed bytes read at a time
   kPatchOutputWindow = 1u << 18,  // result bytes written at a time
-  kPatchStreamPiece = 1u << 17,   // stream bytes expanded at a time
+  kPatchStreamPiece = 1u << 17,   // stream bytes decoded at a time
 };
 
-// The largest block a call allocates, in bytes (about 1.4 MiB).
+// The largest block a call allocates, in bytes (about 5.8 MiB: the old
+// and result windows, and a window for each of the recipe's streams that
+// keeps its last kPatchReach bytes).
 u32 PatchWorkspaceSize();
 
 // Returns 1 when `patch` (`length` bytes) is a patch container whose
 // header and source records are whole, whose sources are at least one and
-// fit the container, and each of whose streams lies within it and could
-// expand to its stated size (a stream kept as it is: is that size); 0 otherwise, also for a null `patch`. Reads
-// only within `patch` + `length`.
+// fit the container, and each of whose sources has its streams one after
+// the other within it (a stream kept as it is as long as its stated size);
+// 0 otherwise, also for a null `patch`. Reads only within `patch` + `length`.
 int CheckPatchContainer(const u8* patch, u32 length);
 
 enum {
@@ -57,7 +59,7 @@ int FindPatchSource(const u8* patch, u32 length, const PatchFiles* files);
 // in order. Returns 1 only when the whole result was written and its SHA-256
 // is the container's; 0 for a damaged container (checked here again), an
 // operation reaching outside the old file or past the new size, a stream
-// that does not end exactly where the operations do, a read or write that
+// that does not end exactly where the operations stop taking from it, a read or write that
 // fails, or no memory. After 0 the bytes written are garbage: the caller
 // keeps the destination as it was. Never writes outside its own block.
 int ApplyPatch(const u8* patch, u32 length, u32 sourceIndex, const PatchFiles* files);

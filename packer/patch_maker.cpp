@@ -3,6 +3,7 @@
 #include <divsufsort.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <stdexcept>
 
@@ -277,27 +278,29 @@ void PutNumber(std::vector<uint8_t>& out, uint32_t value) {
 }
 
 struct Recipe {
-  std::vector<uint8_t> stream;
+  std::vector<uint8_t> streams[kPatchStreams];
   size_t equalBytes = 0, changedBytes = 0, addedBytes = 0;
 };
 
 // Jump to the next segment (or the end): the added bytes, then the seek.
 void PutJump(Recipe& recipe, const uint8_t* next, size_t from, size_t to, size_t oldFrom,
              size_t oldTo) {
-  PutNumber(recipe.stream, (uint32_t)(to - from));
-  recipe.stream.insert(recipe.stream.end(), next + from, next + to);
+  PutNumber(recipe.streams[kPatchOperations], (uint32_t)(to - from));
+  std::vector<uint8_t>& added = recipe.streams[kPatchAdded];
+  added.insert(added.end(), next + from, next + to);
   recipe.addedBytes += to - from;
   const uint32_t seek =
       oldTo >= oldFrom ? (uint32_t)(oldTo - oldFrom) * 2 : (uint32_t)(oldFrom - oldTo) * 2 - 1;
-  PutNumber(recipe.stream, seek);
+  PutNumber(recipe.streams[kPatchSeeks], seek);
 }
 
 void PutCopy(Recipe& recipe, size_t equal, size_t changed, bool jump) {
   constexpr size_t kLongestEqual = size_t{1} << 28;  // equal * 8 stays within 32 bits
+  std::vector<uint8_t>& operations = recipe.streams[kPatchOperations];
   for (; equal > kLongestEqual; equal -= kLongestEqual)
-    PutNumber(recipe.stream, (uint32_t)(kLongestEqual * 8));
-  PutNumber(recipe.stream, (uint32_t)(equal * 8 + std::min<size_t>(changed, 3) * 2 + jump));
-  if (changed >= 3) PutNumber(recipe.stream, (uint32_t)(changed - 3));
+    PutNumber(operations, (uint32_t)(kLongestEqual * 8));
+  PutNumber(operations, (uint32_t)(equal * 8 + std::min<size_t>(changed, 3) * 2 + jump));
+  if (changed >= 3) PutNumber(operations, (uint32_t)(changed - 3));
 }
 
 Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const uint8_t* next,
@@ -343,7 +346,7 @@ Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const ui
       int borrow = 0;
       for (size_t k = equalEnd; k < changedEnd; ++k) {
         const int difference = (int)n[k] - (int)o[k] - borrow;
-        recipe.stream.push_back((uint8_t)difference);
+        recipe.streams[kPatchDifferences].push_back((uint8_t)difference);
         borrow = difference < 0;
       }
       recipe.equalBytes += equalEnd - i;
@@ -359,6 +362,216 @@ Recipe Encode(const std::vector<Segment>& segments, const uint8_t* old, const ui
   return recipe;
 }
 
+// The packed streams of a recipe.
+struct Stored {
+  std::vector<uint8_t> streams[kPatchStreams];
+  bool raw[kPatchStreams] = {};
+  size_t Size() const {
+    size_t size = 0;
+    for (const std::vector<uint8_t>& stream : streams) size += stream.size();
+    return size;
+  }
+};
+
+// The encoder of the streams' range coding (package/format.h), the
+// applier's decoder mirrored.
+class RangeEncoder {
+ public:
+  void Decide(uint16_t& p, unsigned bit) {
+    if (range_ < (1u << 24)) {
+      range_ <<= 8;
+      ShiftLow();
+    }
+    const uint32_t bound = (range_ >> 11) * p;
+    if (!bit) {
+      range_ = bound;
+      p = (uint16_t)(p + ((2048 - p) >> 5));
+    } else {
+      low_ += bound;
+      range_ -= bound;
+      p = (uint16_t)(p - (p >> 5));
+    }
+  }
+  // `value` as a tree of `bits` decisions; plain bits without `probs`.
+  void Tree(uint16_t* probs, unsigned bits, uint32_t value) {
+    uint32_t m = 1;
+    for (unsigned i = bits; i--;) {
+      const unsigned bit = (value >> i) & 1;
+      uint16_t plain = 1024;
+      Decide(probs ? probs[m] : plain, bit);
+      m = m * 2 + bit;
+    }
+  }
+  std::vector<uint8_t> Finish() {
+    for (int i = 0; i < 5; ++i) ShiftLow();
+    return std::move(out_);
+  }
+
+ private:
+  // Bytes leave once no carry can reach them; the first is always 0 and
+  // is not written.
+  void ShiftLow() {
+    if ((uint32_t)low_ < 0xFF000000u || (low_ >> 32)) {
+      const uint8_t carry = (uint8_t)(low_ >> 32);
+      uint8_t byte = cache_;
+      do {
+        if (!first_) out_.push_back((uint8_t)(byte + carry));
+        first_ = false;
+        byte = 0xFF;
+      } while (--waiting_);
+      cache_ = (uint8_t)(low_ >> 24);
+    }
+    ++waiting_;
+    low_ = (low_ & 0x00FFFFFFu) << 8;
+  }
+  uint64_t low_ = 0;
+  uint32_t range_ = 0xFFFFFFFFu;
+  uint8_t cache_ = 0;
+  uint64_t waiting_ = 1;
+  bool first_ = true;
+  std::vector<uint8_t> out_;
+};
+
+// The probabilities' layout, as the applier's.
+constexpr size_t kIsMatch = 0, kIsNewDistance = 2, kSlot = 4, kLength = kSlot + 32,
+                 kLiteral = kLength + 256, kProbabilities = kLiteral + 8 * 256;
+constexpr size_t kShortestMatch = 2, kLongestMatch = 257;
+
+// The cost of a decision in 1/16 bits, by its probability.
+struct Prices {
+  uint16_t of[2048];
+  Prices() {
+    for (int p = 0; p < 2048; ++p) of[p] = (uint16_t)(p ? -std::log2(p / 2048.0) * 16 + 0.5 : 400);
+  }
+  unsigned Bit(uint16_t p, unsigned bit) const { return of[bit ? 2048 - p : p]; }
+  unsigned Tree(const uint16_t* probs, unsigned bits, uint32_t value) const {
+    unsigned price = 0;
+    for (uint32_t m = 1, i = bits; i--;) {
+      const unsigned bit = (value >> i) & 1;
+      price += probs ? Bit(probs[m], bit) : 16;
+      m = m * 2 + bit;
+    }
+    return price;
+  }
+};
+
+unsigned SlotOf(uint32_t v) { return v < 2 ? v : 32 - (unsigned)__builtin_clz(v); }
+
+// Range codes `data`: LZ77 over hash chains within kPatchReach, a match
+// taken where it costs fewer bits, at the model's current prices, than
+// literals for the same bytes, and put off by one byte when the next
+// position has a longer one.
+std::vector<uint8_t> RangeCode(const std::vector<uint8_t>& data, CompressEffort effort) {
+  static const Prices prices;
+  const size_t size = data.size();
+  const uint8_t* d = data.data();
+  const unsigned depth = effort == CompressEffort::kFast     ? 8
+                         : effort == CompressEffort::kNormal ? 32
+                                                             : 128;
+  constexpr unsigned kHashBits = 18;
+  std::vector<int32_t> head(size_t{1} << kHashBits, -1), chain(size);
+  auto hash = [&](size_t i) {
+    uint32_t x = d[i] | d[i + 1] << 8 | d[i + 2] << 16;
+    return (x * 2654435761u) >> (32 - kHashBits);
+  };
+  size_t inserted = 0;
+  auto insertUpTo = [&](size_t end) {
+    for (; inserted < end && inserted + 3 <= size; ++inserted) {
+      const uint32_t h = hash(inserted);
+      chain[inserted] = head[h];
+      head[h] = (int32_t)inserted;
+    }
+  };
+  struct Found {
+    size_t length = 0, distance = 0;
+  };
+  auto longest = [&](size_t i) {
+    Found best;
+    insertUpTo(i);
+    if (i + 3 > size) return best;
+    const size_t limit = std::min(kLongestMatch, size - i);
+    int32_t at = head[hash(i)];
+    for (unsigned steps = depth; at >= 0 && steps && i - (size_t)at <= kPatchReach; --steps) {
+      const size_t n = CommonPrefix(d + at, limit, d + i, limit);
+      if (n > best.length) best = {n, i - (size_t)at};
+      if (n == limit) break;
+      at = chain[(size_t)at];
+    }
+    return best;
+  };
+
+  std::vector<uint16_t> p(kProbabilities, 1024);
+  RangeEncoder encoder;
+  size_t i = 0, last = 0;  // last: the last match's distance, 0 before one
+  unsigned after = 0;
+  auto literalPrice = [&](size_t at, size_t count) {
+    unsigned price = 0;
+    for (size_t k = at; k < at + count; ++k)
+      price += prices.Bit(p[kIsMatch + (k == at ? after : 0)], 0) +
+               prices.Tree(&p[kLiteral + (k ? d[k - 1] >> 5 : 0) * 256], 8, d[k]);
+    return price;
+  };
+  auto matchPrice = [&](size_t length, size_t distance) {
+    unsigned price = prices.Bit(p[kIsMatch + after], 1) +
+                     prices.Tree(&p[kLength], 8, (uint32_t)(length - kShortestMatch));
+    if (distance == last) return price + prices.Bit(p[kIsNewDistance + after], 0);
+    const uint32_t v = (uint32_t)(distance - 1);
+    const unsigned slot = SlotOf(v);
+    return price + prices.Bit(p[kIsNewDistance + after], 1) + prices.Tree(&p[kSlot], 5, slot) +
+           (slot < 2 ? 0 : (slot - 1) * 16);
+  };
+  Found next = longest(0);
+  while (i < size) {
+    Found here = next;
+    // The last distance again, which costs no distance.
+    Found repeat;
+    if (last && last <= i) {
+      const size_t limit = std::min(kLongestMatch, size - i);
+      repeat = {CommonPrefix(d + i - last, limit, d + i, limit), last};
+    }
+    next = i + 1 < size ? longest(i + 1) : Found{};
+    Found chosen;
+    if (repeat.length >= kShortestMatch &&
+        matchPrice(repeat.length, last) < literalPrice(i, repeat.length) &&
+        repeat.length + 1 >= here.length)
+      chosen = repeat;
+    else if (here.length >= 3 &&
+             matchPrice(here.length, here.distance) < literalPrice(i, here.length) &&
+             next.length <= here.length + 1)
+      chosen = here;
+    if (!chosen.length) {
+      encoder.Decide(p[kIsMatch + after], 0);
+      encoder.Tree(&p[kLiteral + (i ? d[i - 1] >> 5 : 0) * 256], 8, d[i]);
+      after = 0;
+      ++i;
+      continue;
+    }
+    encoder.Decide(p[kIsMatch + after], 1);
+    if (chosen.distance == last) {
+      encoder.Decide(p[kIsNewDistance + after], 0);
+    } else {
+      encoder.Decide(p[kIsNewDistance + after], 1);
+      const uint32_t v = (uint32_t)(chosen.distance - 1);
+      const unsigned slot = SlotOf(v);
+      encoder.Tree(&p[kSlot], 5, slot);
+      if (slot >= 2) encoder.Tree(nullptr, slot - 1, v - (1u << (slot - 1)));
+      last = chosen.distance;
+    }
+    encoder.Tree(&p[kLength], 8, (uint32_t)(chosen.length - kShortestMatch));
+    after = 1;
+    i += chosen.length;
+    next = i < size ? longest(i) : Found{};
+  }
+  return encoder.Finish();
+}
+
+// Stream `k` range coded, or kept as it is when coding does not shrink it.
+void Pack(const std::vector<uint8_t>& bytes, CompressEffort effort, Stored& into, u32 k) {
+  std::vector<uint8_t> packed = RangeCode(bytes, effort);
+  into.raw[k] = !CompressionPays(packed.size(), bytes.size());
+  into.streams[k] = into.raw[k] ? bytes : std::move(packed);
+}
+
 void PutBytes(std::vector<uint8_t>& out, const void* bytes, size_t length) {
   const uint8_t* p = (const uint8_t*)bytes;
   out.insert(out.end(), p, p + length);
@@ -372,7 +585,7 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
   if (newSize > kLargestFile) throw std::length_error("file too large for a patch");
   struct Kept {
     PatchSource record;
-    std::vector<uint8_t> stored;
+    std::vector<uint8_t> stored;  // the streams one after the other
   };
   std::vector<Kept> kept;
   PatchMakeReport made;
@@ -387,28 +600,41 @@ std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const u
     });
     if (seen) continue;
     Recipe recipe;
-    std::vector<uint8_t> packed;
+    Stored best;
     {
       const OldIndex index(version.data, version.size);
       const std::vector<Segment> segments =
           Align(index, version.data, version.size, newData, newSize);
+      // The shape changes only the operations and the differences: the
+      // seeks and the added bytes are packed once.
+      bool first = true;
       for (const Shape& shape : kShapes) {
         Recipe candidate = Encode(segments, version.data, newData, newSize, shape);
-        std::vector<uint8_t> candidatePacked =
-            CompressBlock(candidate.stream.data(), candidate.stream.size(), effort);
-        if (!packed.empty() && candidatePacked.size() >= packed.size()) continue;
+        Stored packed;
+        for (u32 k = 0; k < kPatchStreams; ++k) {
+          if (!first && (k == kPatchSeeks || k == kPatchAdded)) {
+            packed.streams[k] = best.streams[k];
+            packed.raw[k] = best.raw[k];
+          } else {
+            Pack(candidate.streams[k], effort, packed, k);
+          }
+        }
+        const bool better = first || packed.Size() < best.Size();
+        first = false;
+        if (!better) continue;
         recipe = std::move(candidate);
-        packed = std::move(candidatePacked);
+        best = std::move(packed);
         if (!recipe.changedBytes) break;  // every shape gives the same recipe
       }
     }
-    if (recipe.stream.size() > 0xFFFFFFFFu) throw std::length_error("patch too large");
-    const bool raw = !CompressionPays(packed.size(), recipe.stream.size());
-    source.record.rawStream = raw;
-    source.record.expandedSize = (u32)recipe.stream.size();
-    source.stored = raw ? std::move(recipe.stream) : std::move(packed);
-    source.record.storedSize = (u32)source.stored.size();
-    made.stream += source.record.expandedSize;
+    for (u32 k = 0; k < kPatchStreams; ++k) {
+      if (recipe.streams[k].size() > 0xFFFFFFFFu) throw std::length_error("patch too large");
+      source.record.rawStreams |= (u32)best.raw[k] << k;
+      source.record.expandedSize[k] = (u32)recipe.streams[k].size();
+      source.record.storedSize[k] = (u32)best.streams[k].size();
+      source.stored.insert(source.stored.end(), best.streams[k].begin(), best.streams[k].end());
+      made.stream += recipe.streams[k].size();
+    }
     made.equalBytes += recipe.equalBytes;
     made.changedBytes += recipe.changedBytes;
     made.addedBytes += recipe.addedBytes;

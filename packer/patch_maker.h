@@ -6,8 +6,9 @@
 // file is walked against it, keeping one alignment (new offset to old
 // offset) while it holds with scattered changes, and looking up the longest
 // match elsewhere where it breaks. Exact stretches cost only their length in
-// the recipe; changed bytes become difference bytes beside their operation;
-// bytes found nowhere are added as they are.
+// the recipe; changed bytes become difference bytes in a stream of their own;
+// bytes found nowhere are added as they are. Each stream is then range
+// coded on its own.
 #pragma once
 
 #include <cstddef>
@@ -32,10 +33,11 @@ struct PatchMakeReport {
 
 // Returns the patch container turning each distinct version of `olds` (by
 // content; duplicates are kept once) into the `newSize` bytes at `newData`.
-// Each source's stream is compressed at `effort` and kept as it is when
-// that does not shrink it. Throws std::length_error for no old version, or a file
+// Each of a source's streams is compressed at `effort` on its own and kept
+// as it is when that does not shrink it. Throws std::length_error for no old version, or a file
 // of 2 GiB or more. Working memory besides the files: the suffix array, 4
-// bytes per old byte, then the recipe and its compressed form.
+// bytes per old byte, then the recipe and its coded form, and while a
+// stream is coded, 4 bytes per byte of it and a table of 1 MiB.
 std::vector<uint8_t> MakePatch(const std::vector<PatchOldVersion>& olds, const uint8_t* newData,
                                size_t newSize, CompressEffort effort = CompressEffort::kBest,
                                PatchMakeReport* report = nullptr);

@@ -128,6 +128,14 @@ Bytes Truncate(const Bytes& old, std::mt19937& random) {
 Bytes Unrelated(const Bytes& old, std::mt19937& random) {
   return ProgramLike(random, old.size() / 2 + 1);
 }
+// New bytes found nowhere in the old file that repeat further apart than a
+// piece of a stream: the coded stream's matches reach back across pieces.
+Bytes RepeatedNew(const Bytes&, std::mt19937& random) {
+  Bytes block(300000), next;
+  for (uint8_t& b : block) b = (uint8_t)random();
+  for (int i = 0; i < 3; ++i) next.insert(next.end(), block.begin(), block.end());
+  return next;
+}
 Bytes Same(const Bytes& old, std::mt19937&) { return old; }
 Bytes Emptied(const Bytes&, std::mt19937&) { return Bytes(); }
 
@@ -152,6 +160,7 @@ TEST(Patch, EachMutationRoundTrips) {
       // Larger than every window of the applier, so each moves along.
       {"large replace", Replace, 5u << 20},
       {"large insert", Insert, 3u << 20},
+      {"repeated new bytes", RepeatedNew, 1000},
   };
   for (const Case& c : cases) {
     std::mt19937 random(7);
@@ -195,6 +204,10 @@ TEST(Patch, SimilarFilesMakeSmallPatches) {
   shifted.insert(shifted.begin() + 1000, 17, 0x90);
   EXPECT_LT(MakeFrom({&old}, shifted, CompressEffort::kBest).size(), 300u);
   EXPECT_LT(MakeFrom({&old}, old, CompressEffort::kBest).size(), 300u);
+  // Added bytes that repeat 300 KB apart cost about one copy (random
+  // bytes cost the coder a little more than their size).
+  const Bytes repeated = RepeatedNew(old, random);
+  EXPECT_LT(MakeFrom({&old}, repeated, CompressEffort::kBest).size(), 310000u);
 }
 
 // A table of (address, length) entries whose addresses all moved by the

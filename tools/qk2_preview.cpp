@@ -174,7 +174,7 @@ struct UpdateSource {
   Package package = {};
   std::string tempFolder;  // FILE: where its UPDATE.INI is read from
   ~UpdateSource() {
-    ReleasePackage(&package);
+    ReleasePackage(&package);  // its image and the entries read from it
     std::error_code error;
     if (!tempFolder.empty()) std::filesystem::remove_all(tempFolder, error);
   }
