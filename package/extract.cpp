@@ -226,28 +226,39 @@ int IdentifyInstalled(const char* path, const u8* patch, u32 length, struct Patc
   return found;
 }
 
+// Ends a use of `pieces`: released, and a failure to make them told.
+// Returns `result`.
+int ClosePieces(ContentPieces* pieces, int result) {
+  CloseContentPieces(pieces);
+  if (pieces->failure) ShowError(pieces->failure == kPiecesNoMemory ? kTextNoMemory
+                                                                    : kTextResourceReadError);
+  return result;
+}
+
+// An entry that is the file itself: the free space for its content, then
+// written or kept as what is there decides.
+int PlaceWholeEntry(const struct Package* package, const PackageEntry* record, u32 dataOffset,
+                    const char* path, int keepNewer) {
+  if (!CheckFreeSpace(path, record->contentSize)) return 0;
+  ContentPieces pieces;
+  const int result = OpenContentPieces(package, record, dataOffset, &pieces) &&
+                     PlaceContent(path, &pieces, record, keepNewer);
+  return ClosePieces(&pieces, result);
+}
+
 // The whole copy a patch entry may carry, written as any entry is; without
 // one, the box that the installed file is some other version.
-int PlaceWholeFallback(const struct Package* package, const char* name, const char* path,
-                       const FileTime* time) {
+int PlaceWholeFallback(const struct Package* package, const char* name, const char* path) {
   char wholeName[kPathSize];
   u32 dataOffset = 0;
   const PackageEntry* whole =
       WholeFallbackName(name, wholeName) ? FindPackageRecord(package, wholeName, &dataOffset) : nullptr;
-  if (!whole || (whole->flags & kEntryFlagPatch)) {
-    char text[kTextSize];
-    OsFormat(text, sizeof text, kTextNotThisVersion, path);
-    ShowError(text);
-    return 0;
-  }
-  if (!CheckFreeSpace(path, whole->contentSize)) return 0;
-  ContentPieces pieces;
-  int result = OpenContentPieces(package, whole, dataOffset, &pieces) &&
-               WritePieces(path, &pieces, time);
-  CloseContentPieces(&pieces);
-  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
-                                                                  : kTextResourceReadError);
-  return result;
+  if (whole && !(whole->flags & kEntryFlagPatch))
+    return PlaceWholeEntry(package, whole, dataOffset, path, 0);
+  char text[kTextSize];
+  OsFormat(text, sizeof text, kTextNotThisVersion, path);
+  ShowError(text);
+  return 0;
 }
 
 // A patch entry whose container is `patch`: the destination judged as any
@@ -268,7 +279,7 @@ int PlacePatched(const struct Package* package, const char* name, const char* pa
   int noMemory = 0;
   const int index = IdentifyInstalled(path, patch, length, &files, &noMemory);
   if (index == kPatchAlreadyNew) return 1;
-  if (index == kPatchNoSource) return PlaceWholeFallback(package, name, path, &modified);
+  if (index == kPatchNoSource) return PlaceWholeFallback(package, name, path);
   if (index >= 0 && ApplyIntoTemporary(path, patch, length, index, &files, &modified)) return 1;
   if (noMemory) ShowError(kTextNoMemory);
   return 0;
@@ -286,10 +297,7 @@ int PlacePatchEntry(const struct Package* package, const char* name, const char*
   }
   if (result) result = PlacePatched(package, name, path, pieces.piece, pieces.pieceLength, record,
                                     keepNewer);
-  CloseContentPieces(&pieces);
-  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
-                                                                  : kTextResourceReadError);
-  return result;
+  return ClosePieces(&pieces, result);
 }
 
 }  // namespace
@@ -305,14 +313,7 @@ int ExtractPackageEntry(const struct Package* package, const char* name,
   if (!PathFits(destinationPath)) return 0;
   if (record->flags & kEntryFlagPatch)
     return PlacePatchEntry(package, name, destinationPath, record, dataOffset, keepNewer);
-  if (!CheckFreeSpace(destinationPath, record->contentSize)) return 0;
-  ContentPieces pieces;
-  int result = OpenContentPieces(package, record, dataOffset, &pieces);
-  if (result) result = PlaceContent(destinationPath, &pieces, record, keepNewer);
-  CloseContentPieces(&pieces);
-  if (pieces.failure) ShowError(pieces.failure == kPiecesNoMemory ? kTextNoMemory
-                                                                  : kTextResourceReadError);
-  return result;
+  return PlaceWholeEntry(package, record, dataOffset, destinationPath, keepNewer);
 }
 
 int JudgeDestination(const char* path, const FileTime* entryTime, int keepNewer,
