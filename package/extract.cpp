@@ -147,16 +147,13 @@ int PlaceContent(const char* path, ContentPieces* pieces, const PackageEntry* re
 
 // ---- patch entries
 
-// The name under which a patch entry's whole-file fallback is stored: the
-// entry's name and "|whole" ('|' is no character of a Windows file name, so
-// no line can name it). 0 when it does not fit.
-const char kWholeSuffix[] = "|whole";
-
+// The name of a patch entry's whole copy (kWholeCopySuffix added) into
+// `out` (kPathSize bytes). 0 when it does not fit.
 int WholeFallbackName(const char* name, char* out) {
   const size_t length = strnlen(name, kPathSize);
-  if (length + sizeof kWholeSuffix > kPathSize) return 0;
+  if (length + sizeof kWholeCopySuffix > kPathSize) return 0;
   memcpy(out, name, length);
-  memcpy(out + length, kWholeSuffix, sizeof kWholeSuffix);
+  memcpy(out + length, kWholeCopySuffix, sizeof kWholeCopySuffix);
   return 1;
 }
 

@@ -144,6 +144,12 @@ static const u8 kScrambleRotations[8] = {7, 13, 3, 29, 11, 5, 19, 23};
 //                  one.
 // The stream must give exactly its expanded size and end exactly after the
 // last byte the decoder reads.
+// A patch entry may have a whole copy of the new file beside it, for an
+// installed file that is none of its sources: an ordinary entry named as
+// the patch entry with this suffix ('|' is no character of a Windows file
+// name, so no UpdateFile line can name it).
+static const char kWholeCopySuffix[] = "|whole";
+
 enum : u32 {
   kPatchHeaderSize = 48,
   kPatchSourceSize = 76,

@@ -370,11 +370,11 @@ int ExtractOne(Extraction* run, const std::string& name) {
   // A patch is no file: it needs the installed one. Its whole copy, when the
   // package has one, is written under the patch's name instead.
   if (record->flags & kEntryFlagPatch) {
-    if (FindPackageRecord(&opened, (name + "|whole").c_str(), &dataOffset)) return kExitOk;
+    if (FindPackageRecord(&opened, (name + kWholeCopySuffix).c_str(), &dataOffset)) return kExitOk;
     return Report(kExitProblem, shown + ": a patch, which needs the installed file; skipped");
   }
   std::string fileName = record->name;
-  if (IsWholeFallbackName(fileName)) fileName.resize(fileName.size() - 6);
+  WholeCopyOf(record->name, &fileName);
   if (!IsBareEntryName(fileName))
     return Report(kExitProblem, shown + ": not a plain file name; skipped");
   if (!run->written.insert(WindowsFileKey(fileName)).second)

@@ -270,9 +270,11 @@ std::string NativePathBelow(const std::string& root, const std::string& tail) {
   return native;
 }
 
-bool IsWholeFallbackName(const std::string& cp932) {
-  static const std::string kSuffix = "|whole";
-  return cp932.size() > kSuffix.size() &&
-         cp932.compare(cp932.size() - kSuffix.size(), kSuffix.size(), kSuffix) == 0 &&
-         IsBareEntryName(cp932.substr(0, cp932.size() - kSuffix.size()));
+bool WholeCopyOf(const std::string& cp932, std::string* patchName) {
+  const std::string suffix = kWholeCopySuffix;
+  if (cp932.size() <= suffix.size() ||
+      cp932.compare(cp932.size() - suffix.size(), suffix.size(), suffix) != 0)
+    return false;
+  *patchName = cp932.substr(0, cp932.size() - suffix.size());
+  return IsBareEntryName(*patchName);
 }

@@ -53,9 +53,10 @@ std::string JsonString(const std::string& utf8);
 // nothing), no control character or other character Windows refuses in a
 // name, and no device name (CON, NUL, COM1, ...).
 bool IsBareEntryName(const std::string& cp932);
-// "<name>|whole": the whole copy a patch entry <name> falls back on, which
-// the updater writes under <name> (a bare name) when no patch fits.
-bool IsWholeFallbackName(const std::string& cp932);
+// Whether `cp932` names the whole copy of patch entry <name> (<name> and
+// kWholeCopySuffix, <name> a bare name), which the updater writes under
+// <name> when no patch fits; true with <name> in `*patchName`.
+bool WholeCopyOf(const std::string& cp932, std::string* patchName);
 // The file an entry name becomes on Windows, as a key: ASCII letters folded
 // (as the updater's lookup folds them) and trailing dots and blanks dropped
 // (as Windows drops them). Two names with one key are one file there.

@@ -327,7 +327,7 @@ int AddPatches(const MakeOptions& o, const UpdateFolderCheck& check,
     if (!note.used) continue;
     if (o.keepWhole) {
       PackInput whole = input;
-      whole.name += "|whole";
+      whole.name += kWholeCopySuffix;
       if (whole.name.size() > kMaxEntryNameLength)
         return Report(kExitProblem, "make-updater: --keep-whole: " + ShownName(whole.name) +
                                         " is longer than 259 bytes");

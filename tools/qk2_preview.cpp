@@ -198,7 +198,7 @@ struct UpdateSource {
         else
           facts.patch = nullptr;
         facts.size = header.newSize;
-        facts.whole = FindPackageRecord(&package, (name + "|whole").c_str(), &dataOffset) != nullptr;
+        facts.whole = FindPackageRecord(&package, (name + kWholeCopySuffix).c_str(), &dataOffset) != nullptr;
       }
       return facts;
     }

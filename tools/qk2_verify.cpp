@@ -149,7 +149,7 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
   // The entries, laid out one after the other from the header on. Names are
   // compared after the walk, sorted, so that many entries cost n log n.
   std::vector<std::pair<std::string, uint32_t>> keys;  // (WindowsFileKey, entry)
-  std::vector<std::pair<std::string, uint32_t>> wholes;  // (name, entry)
+  std::vector<std::pair<std::string, std::string>> wholes;  // (patch name, entry label)
   std::set<std::string> patches;                          // WindowsFileKey of each
   uint64_t offset = kPackageHeaderSize;
   bool walked = true;
@@ -165,7 +165,8 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
       name.assign((const char*)e.name, end);
       label += " '" + ShownName(name) + "'";
       if (name.empty()) problem(label + ": the name is empty");
-      else if (IsWholeFallbackName(name)) wholes.emplace_back(name, i);
+      else if (std::string patchName; WholeCopyOf(name, &patchName))
+        wholes.emplace_back(patchName, label);
       else if (!IsBareEntryName(name))
         problem(label + ": not a plain file name; extract refuses it, and the updater would "
                         "write it outside the folder its line names");
@@ -210,11 +211,10 @@ void VerifyPackage(const uint8_t* data, size_t size, Verification* v) {
     }
     offset += aligned;
   }
-  // "<name>|whole" is the whole copy that stands behind patch entry <name>.
+  // A whole copy stands behind a patch entry of its package.
   for (const auto& whole : wholes)
-    if (!patches.count(WindowsFileKey(whole.first.substr(0, whole.first.size() - 6))))
-      problem("entry " + Num(whole.second) + " '" + ShownName(whole.first) +
-              "': a whole copy for a patch entry that the package does not have");
+    if (!patches.count(WindowsFileKey(whole.first)))
+      problem(whole.second + ": a whole copy for a patch entry that the package does not have");
   std::sort(keys.begin(), keys.end());
   for (size_t k = 1; k < keys.size(); ++k) {
     if (keys[k].first != keys[k - 1].first) continue;
