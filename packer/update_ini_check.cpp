@@ -10,6 +10,7 @@
 
 #include "flow/update_plan.h"
 #include "packer/encoding.h"
+#include "packer/entry_names.h"
 #include "platform/ini.h"
 #include "platform/tool_files.h"
 #include "platform/tool_text.h"
@@ -221,12 +222,6 @@ size_t WrittenTokenLength(const std::string& value, const std::string& token) {
   if (at == std::string::npos) return token.size();
   const size_t end = value.find_first_of(",\r\n", at);
   return (end == std::string::npos ? value.size() : end) - at;
-}
-
-bool HasPathCharacter(const std::string& name) {
-  for (size_t i = 0; i < name.size(); i += CharLength(name, i))
-    if (name[i] == '\\' || name[i] == '/' || name[i] == ':') return true;
-  return false;
 }
 
 std::string Quoted(const std::string& cp932) { return "'" + Display(cp932) + "'"; }
@@ -638,7 +633,7 @@ class Checker {
       if (name.size() > kMaxName) {
         Report(k->line, std::string(key) + " is " + std::to_string(name.size()) +
                             " bytes long; at most 259 bytes fit");
-      } else if (HasPathCharacter(name)) {
+      } else if (!IsBareEntryName(name)) {
         Report(k->line, std::string(key) + ": " + Quoted(name) +
                             " is not a plain file name; the updater looks it up as an entry name");
       } else {
@@ -799,6 +794,12 @@ class Checker {
       }
       if (a.entry.empty()) {
         Report(a.line, a.key + ": " + Quoted(a.path) + " ends in a backslash and names no file");
+        continue;
+      }
+      if (!IsBareEntryName(a.entry)) {
+        Report(a.line, a.key + ": " + Quoted(a.entry) +
+                           " is no file name Windows can make (a character it refuses, or a "
+                           "device name); the updater could not write it");
         continue;
       }
       auto first = named.emplace(FoldKey(a.entry), &a);

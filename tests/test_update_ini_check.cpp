@@ -151,6 +151,12 @@ TEST(UpdateIniCheckTest, ReportsEachFaultWithItsMessage) {
       {"a folder",
        kUpdate + "UpdateFile00=3,o,data\\\r\n",
        {{7, "UpdateFile00: 'data\\' ends in a backslash and names no file"}}},
+      {"no name Windows can make",
+       kUpdate + "UpdateFile00=data\\CON.DAT\r\nUpdateFile01=u,A|whole\r\n",
+       {{7, "UpdateFile00: 'CON.DAT' is no file name Windows can make (a character it refuses, "
+            "or a device name); the updater could not write it"},
+        {8, "UpdateFile01: 'A|whole' is no file name Windows can make (a character it refuses, "
+            "or a device name); the updater could not write it"}}},
       {"a path too long",
        kUpdate + "UpdateFile00=" + longPath + "\r\n",
        {{7, "UpdateFile00: the path is 263 bytes long; at most 259 bytes fit"}}},

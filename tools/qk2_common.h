@@ -10,6 +10,7 @@
 #include "platform/base.h"
 #include "platform/tool_files.h"
 #include "platform/tool_text.h"
+#include "packer/entry_names.h"
 
 // Exit codes, as `qk2 --help` and docs/qk2.md list them.
 enum ExitCode {
@@ -47,20 +48,10 @@ std::string TerminalToUtf8(const std::string& text);
 // `utf8` as a JSON string, quotes included, control characters escaped.
 std::string JsonString(const std::string& utf8);
 
-// Whether an entry name can be a file in the folder it is extracted to, on
-// every system: not empty, not "." or "..", no folder separator or drive
-// colon (looked at by cp932 characters, so a trail byte 0x5C separates
-// nothing), no control character or other character Windows refuses in a
-// name, and no device name (CON, NUL, COM1, ...).
-bool IsBareEntryName(const std::string& cp932);
 // Whether `cp932` names the whole copy of patch entry <name> (<name> and
 // kWholeCopySuffix, <name> a bare name), which the updater writes under
 // <name> when no patch fits; true with <name> in `*patchName`.
 bool WholeCopyOf(const std::string& cp932, std::string* patchName);
-// The file an entry name becomes on Windows, as a key: ASCII letters folded
-// (as the updater's lookup folds them) and trailing dots and blanks dropped
-// (as Windows drops them). Two names with one key are one file there.
-std::string WindowsFileKey(const std::string& cp932);
 
 // A FILETIME as "YYYY-MM-DDTHH:MM:SS.fffffffZ".
 std::string IsoTime(const FileTime& time);
