@@ -198,7 +198,8 @@ struct UpdateSource {
         else
           facts.patch = nullptr;
         facts.size = header.newSize;
-        facts.whole = FindPackageRecord(&package, (name + kWholeCopySuffix).c_str(), &dataOffset) != nullptr;
+        facts.whole =
+            FindPackageRecord(&package, (name + kWholeCopySuffix).c_str(), &dataOffset) != nullptr;
       }
       return facts;
     }
@@ -220,7 +221,8 @@ bool MakeTempFolder(std::string* folder) {
   if (error) return false;
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
     const std::filesystem::path candidate =
-        base / ("qk2-preview-" + std::to_string(std::random_device()()) + "-" + std::to_string(attempt));
+        base /
+        ("qk2-preview-" + std::to_string(std::random_device()()) + "-" + std::to_string(attempt));
     if (std::filesystem::create_directory(candidate, error)) {
       *folder = candidate.string();
       return true;
@@ -242,8 +244,9 @@ int LoadUpdate(const std::string& path, UpdateSource* source) {
   }
   if (const int code = LoadPackageInput(path, &source->input)) return code;
   if (!DigestMatches(source->input))
-    return Report(kExitProblem, path + ": the package does not match its digest; the updater "
-                                       "would end with \"RESOURCE READ ERROR\"");
+    return Report(kExitProblem, path +
+                                    ": the package does not match its digest; the updater "
+                                    "would end with \"RESOURCE READ ERROR\"");
   source->package.source = source->input.data;
   source->package.size = (u32)std::min<size_t>(source->input.size, 0xFFFFFFFEu);
   if (!source->input.size || !OpenPackage(&source->package))
@@ -331,6 +334,14 @@ void Stop(Preview* p, LineResult* r, const std::string& reason, const std::strin
   p->stop = r->line->key + ": " + (message.empty() ? reason : FromCp932(message));
 }
 
+// The free space after `destination` (as it is now) gives way to `size`
+// new bytes: the replaced file's bytes come back.
+void UseSpace(Preview* p, const std::string& destination, uint64_t size) {
+  const uint64_t old =
+      OsGetFileAttributes(destination.c_str()) == kNoAttributes ? 0 : SizeOf(destination);
+  p->freeNow = p->freeNow + old >= size ? p->freeNow + old - size : 0;
+}
+
 // The newer-file rule's reason, with both times.
 std::string NewerReason(const DestinationState& seen, const FileTime& entryTime, bool kept) {
   if (!seen.haveTime) return "installed file cannot be timed, counts as older";
@@ -341,7 +352,8 @@ std::string NewerReason(const DestinationState& seen, const FileTime& entryTime,
 // A patch entry once the destination is to be written: which version the
 // installed file is, as the updater identifies it.
 void PreviewPatch(Preview* p, const EntryFacts& entry, LineResult* r) {
-  const int found = FindInstalledPatchSource(r->destination.c_str(), entry.patch, entry.patchLength);
+  const int found =
+      FindInstalledPatchSource(r->destination.c_str(), entry.patch, entry.patchLength);
   if (found >= 0) {
     PatchSource source;
     std::memcpy(&source, entry.patch + kPatchHeaderSize + (size_t)found * kPatchSourceSize,
@@ -361,8 +373,7 @@ void PreviewPatch(Preview* p, const EntryFacts& entry, LineResult* r) {
   } else {
     return Stop(p, r, "the installed file cannot be read", kTextWriteFailed);
   }
-  const uint64_t old = SizeOf(r->destination);
-  p->freeNow = p->freeNow + old >= entry.size ? p->freeNow + old - entry.size : 0;
+  UseSpace(p, r->destination, entry.size);
 }
 
 // The entry's own checks, in the order ExtractPackageEntry makes them: the
@@ -372,11 +383,13 @@ void PreviewEntryWrite(Preview* p, const UpdateItem& item, const std::string& ma
                        LineResult* r) {
   const std::string name = item.relativePath + item.fileNameOffset;
   const EntryFacts entry = p->source.Entry(name);
-  if (!entry.found) return Stop(p, r, "the package has no entry " + ShownName(name), kTextNotFoundInResource);
+  if (!entry.found)
+    return Stop(p, r, "the package has no entry " + ShownName(name), kTextNotFoundInResource);
   if (entry.isPatch && !entry.patch) return Stop(p, r, "a damaged patch", kTextResourceReadError);
   if (p->haveFree && entry.size > p->freeNow) {
     char shortfall[24];
-    std::snprintf(shortfall, sizeof shortfall, "%llu", (unsigned long long)(entry.size - p->freeNow));
+    std::snprintf(shortfall, sizeof shortfall, "%llu",
+                  (unsigned long long)(entry.size - p->freeNow));
     return Stop(p, r, "not enough free space for " + Bytes(entry.size),
                 Formatted(kTextDiskShortExtract, p->options.install.c_str(), shortfall));
   }
@@ -392,18 +405,17 @@ void PreviewEntryWrite(Preview* p, const UpdateItem& item, const std::string& ma
   }
   const std::string parent = ParentOf(r->destination);
   if (!IsFolder(parent) && parent != madeFolder)
-    return Stop(p, r, "folder " + ParentOf(r->destination) + " does not exist", kTextWriteFailed);
+    return Stop(p, r, "folder " + parent + " does not exist", kTextWriteFailed);
   const bool present = seen.attributes != kNoAttributes;
   r->action = "write";
   r->bytes = entry.size;
   r->source = entry.source;
   if (entry.patch) return PreviewPatch(p, entry, r);
-  r->reason = !present ? "no such file yet"
+  r->reason = !present                  ? "no such file yet"
               : item.kind == KindUpdate ? NewerReason(seen, entry.time, false)
                                         : "replaces the installed file";
   if (present && (seen.attributes & kAttrReadOnly)) r->reason += "; read-only is cleared";
-  const uint64_t old = present ? SizeOf(r->destination) : 0;
-  p->freeNow = p->freeNow + old >= entry.size ? p->freeNow + old - entry.size : 0;
+  UseSpace(p, r->destination, entry.size);
 }
 
 void PreviewUpdateItem(Preview* p, const UpdateItem& item, LineResult* r) {
@@ -467,8 +479,9 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
     }
     if (p->mediaFolder.empty()) {
       r->action = "ask-disk";
-      r->reason = "asks for disk " + std::to_string(item.diskNumber) + ": no folder given holds DiskCheckFile" +
-                  std::to_string(item.diskNumber) + (check.empty() ? " (any disc)" : " (" + ShownName(check) + ")");
+      r->reason = "asks for disk " + std::to_string(item.diskNumber) +
+                  ": no folder given holds DiskCheckFile" + std::to_string(item.diskNumber) +
+                  (check.empty() ? " (any disc)" : " (" + ShownName(check) + ")");
       char text[kTextSize];
       OsFormat(text, sizeof text, kTextInsertDisk, SetupDescription.GameTitle, item.diskNumber);
       r->message = text;
@@ -491,7 +504,8 @@ void PreviewCopyItem(Preview* p, const CopyItem& item, LineResult* r) {
     r->destination = NativePathBelow(p->options.install, item.sourcePath);
     r->reason = "from disk " + std::to_string(p->mediaDisk) + " (" + source + ")";
   }
-  if (OsGetFileAttributes(r->destination.c_str()) != kNoAttributes) r->reason += ", replacing what is there";
+  if (OsGetFileAttributes(r->destination.c_str()) != kNoAttributes)
+    r->reason += ", replacing what is there";
 }
 
 // Every line the updater reads, in its order, each matched with the plan
@@ -530,9 +544,12 @@ void RunPreview(Preview* p) {
   const int found = ReadUpdatePlan();
   const std::string planBox = TakeBoxes();
   PreviewLines(p, found > 0);
-  if (found == 0) p->stop = FromCp932(planBox);
-  else if (found < 0) p->stop = "the plan reader refuses a line: " + FromCp932(planBox);
-  if (!p->setupOk) p->stop = "before its wizard: " + FromCp932(p->setupMessage);
+  if (found == 0)
+    p->stop = FromCp932(planBox);
+  else if (found < 0)
+    p->stop = "the plan reader refuses a line: " + FromCp932(planBox);
+  if (!p->setupOk)
+    p->stop = "before its wizard: " + FromCp932(p->setupMessage);
   else if (p->required && p->haveFree && (uint64_t)(u32)p->required > p->freeBytes)
     p->stop = "on the ready page: RequiredDiskSpace " + std::to_string((u32)p->required) +
               " is more than the " + std::to_string(p->freeBytes) + " bytes free";
@@ -546,15 +563,17 @@ void PrintText(const Preview& p) {
   std::printf("preview of %s on %s (InstMode %d%s%s)\n", p.options.update.c_str(),
               p.options.install.c_str(), p.options.mode, p.options.data.empty() ? "" : ", data ",
               p.options.data.c_str());
-  std::printf("SETUP.INI: %s\n", p.setupOk ? "read as the updater reads it; nothing in it stops the updater"
-                                           : ("the updater stops before its wizard: " + Text(p.setupMessage)).c_str());
+  std::printf("SETUP.INI: %s\n",
+              p.setupOk ? "read as the updater reads it; nothing in it stops the updater"
+                        : ("the updater stops before its wizard: " + Text(p.setupMessage)).c_str());
   if (p.haveFree)
     std::printf("free space: %s on the installation's file system; RequiredDiskSpace %s\n",
                 Bytes(p.freeBytes).c_str(),
-                p.required == 0 ? "absent (no check)"
-                                : (std::to_string((u32)p.required) +
-                                   ((uint64_t)(u32)p.required <= p.freeBytes ? ": enough" : ": too little"))
-                                      .c_str());
+                p.required == 0
+                    ? "absent (no check)"
+                    : (std::to_string((u32)p.required) +
+                       ((uint64_t)(u32)p.required <= p.freeBytes ? ": enough" : ": too little"))
+                          .c_str());
   for (const LineResult& r : p.lines) {
     std::string where = r.line->line ? p.source.shownIni + ":" + std::to_string(r.line->line) + ": "
                                      : p.source.shownIni + ": ";
@@ -586,42 +605,52 @@ void PrintJson(const Preview& p) {
   std::printf(" \"lines\": [");
   for (size_t i = 0; i < p.lines.size(); ++i) {
     const LineResult& r = p.lines[i];
-    std::printf("%s\n  {\"key\": %s, \"line\": %d, \"action\": \"%s\", \"destination\": %s, "
-                "\"source\": %s, \"bytes\": %llu, \"reason\": %s, \"message\": %s}",
-                i ? "," : "", JsonString(r.line->key).c_str(), r.line->line, r.action.c_str(),
-                J(r.destination).c_str(), J(r.source).c_str(), (unsigned long long)r.bytes, J(r.reason).c_str(),
-                JCp932(r.message).c_str());
+    std::printf(
+        "%s\n  {\"key\": %s, \"line\": %d, \"action\": \"%s\", \"destination\": %s, "
+        "\"source\": %s, \"bytes\": %llu, \"reason\": %s, \"message\": %s}",
+        i ? "," : "", JsonString(r.line->key).c_str(), r.line->line, r.action.c_str(),
+        J(r.destination).c_str(), J(r.source).c_str(), (unsigned long long)r.bytes,
+        J(r.reason).c_str(), JCp932(r.message).c_str());
   }
   std::printf("],\n \"bytesWritten\": %llu, \"finishes\": %s, \"stop\": %s}\n",
-              (unsigned long long)p.written, p.stop.empty() ? "true" : "false",
-              J(p.stop).c_str());
+              (unsigned long long)p.written, p.stop.empty() ? "true" : "false", J(p.stop).c_str());
 }
 
 int ParseOptions(const std::vector<std::string>& args, PreviewOptions* o) {
   std::vector<std::string> inputs;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    const bool takesValue = arg == "--install" || arg == "--data" || arg == "--mode" || arg == "--disk";
+    const bool takesValue =
+        arg == "--install" || arg == "--data" || arg == "--mode" || arg == "--disk";
     if (takesValue && i + 1 >= args.size())
       return UsageError("preview: " + arg + " needs a value", kPreviewUsage);
-    if (arg == "--install") o->install = args[++i];
-    else if (arg == "--data") o->data = args[++i];
+    if (arg == "--install")
+      o->install = args[++i];
+    else if (arg == "--data")
+      o->data = args[++i];
     else if (arg == "--mode") {
       const std::string& value = args[++i];
-      if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+      if (value.empty() || value.size() > 9 ||
+          value.find_first_not_of("0123456789") != std::string::npos)
         return UsageError("preview: --mode takes a number, not " + value, kPreviewUsage);
       o->mode = std::stoi(value);
     } else if (arg == "--disk") {
       const std::string& value = args[++i];
       if (value.size() < 3 || value[0] < '0' || value[0] > '9' || value[1] != '=')
-        return UsageError("preview: --disk takes N=DIR with N from 0 to 9, not " + value, kPreviewUsage);
+        return UsageError("preview: --disk takes N=DIR with N from 0 to 9, not " + value,
+                          kPreviewUsage);
       o->disks[value[0] - '0'] = value.substr(2);
-    } else if (arg == "--json") o->json = true;
-    else if (arg.size() > 1 && arg[0] == '-') return UsageError("preview: unknown option " + arg, kPreviewUsage);
-    else inputs.push_back(arg);
+    } else if (arg == "--json")
+      o->json = true;
+    else if (arg.size() > 1 && arg[0] == '-')
+      return UsageError("preview: unknown option " + arg, kPreviewUsage);
+    else
+      inputs.push_back(arg);
   }
-  if (inputs.size() != 1) return UsageError("preview: give exactly one update folder or file", kPreviewUsage);
-  if (o->install.empty()) return UsageError("preview: give the installation with --install DIR", kPreviewUsage);
+  if (inputs.size() != 1)
+    return UsageError("preview: give exactly one update folder or file", kPreviewUsage);
+  if (o->install.empty())
+    return UsageError("preview: give the installation with --install DIR", kPreviewUsage);
   o->update = inputs[0];
   if (!IsFolder(o->install)) return Report(kExitIo, o->install + ": no such folder");
   if (!o->data.empty() && !IsFolder(o->data)) return Report(kExitIo, o->data + ": no such folder");
@@ -643,7 +672,9 @@ int CommandPreview(const std::vector<std::string>& args) {
                         std::to_string(p.source.check.problems.size()) +
                         " problems; make-updater would refuse the folder");
   RunPreview(&p);
-  if (p.options.json) PrintJson(p);
-  else PrintText(p);
+  if (p.options.json)
+    PrintJson(p);
+  else
+    PrintText(p);
   return p.stop.empty() ? kExitOk : kExitProblem;
 }

@@ -21,8 +21,8 @@ std::string Version(char which) {
 
 std::string Patch(const std::string& old, const std::string& updated) {
   const std::vector<uint8_t> patch =
-      MakePatch({{(const uint8_t*)old.data(), old.size()}},
-                (const uint8_t*)updated.data(), updated.size(), CompressEffort::kFast);
+      MakePatch({{(const uint8_t*)old.data(), old.size()}}, (const uint8_t*)updated.data(),
+                updated.size(), CompressEffort::kFast);
   return std::string(patch.begin(), patch.end());
 }
 
@@ -31,7 +31,7 @@ struct PatchCase {
   const char* line;
   std::string installed;  // "<missing>" for none
   long installedTime;
-  bool whole;             // the package carries the whole copy too
+  bool whole;  // the package carries the whole copy too
   std::string after;
   bool completes;
 };

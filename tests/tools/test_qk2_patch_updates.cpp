@@ -35,15 +35,16 @@ class PatchUpdates : public ::testing::Test {
     WriteUpdateFolder(temp_ / "update", StandardIniLines(), files);
     ASSERT_TRUE(WriteFile(PathIn(temp_ / "old0", "GAME.DAT"), GameData(0)));
     ASSERT_TRUE(WriteFile(PathIn(temp_ / "old1", "GAME.DAT"), GameData(1)));
-    ASSERT_TRUE(WriteFile(PathIn(temp_ / "install", "SETUP.INI"),
-                          "[SETUP]\r\nCompanyName=TestSoft\r\nGameTitle=Game\r\nGameDir=TestGame\r\n"
-                          "GameExe=g.exe\r\nUninstExe=u.exe\r\nSetupBmp=s.bmp\r\n"
-                          "InstallSelects=1\r\nInstallTitle0=T\r\nInstallFiles0=g.exe\r\n"
-                          "Shortcuts=0\r\n"));
+    ASSERT_TRUE(
+        WriteFile(PathIn(temp_ / "install", "SETUP.INI"),
+                  "[SETUP]\r\nCompanyName=TestSoft\r\nGameTitle=Game\r\nGameDir=TestGame\r\n"
+                  "GameExe=g.exe\r\nUninstExe=u.exe\r\nSetupBmp=s.bmp\r\n"
+                  "InstallSelects=1\r\nInstallTitle0=T\r\nInstallFiles0=g.exe\r\n"
+                  "Shortcuts=0\r\n"));
   }
   ToolRun Make(const std::string& exe, std::vector<std::string> extra) {
-    std::vector<std::string> args = {"make-updater", temp_ / "update", "-o", exe,
-                                     "--base", temp_ / "base.exe"};
+    std::vector<std::string> args = {"make-updater", temp_ / "update",  "-o", exe,
+                                     "--base",       temp_ / "base.exe"};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunQk2(args);
   }
@@ -62,11 +63,13 @@ TEST_F(PatchUpdates, PatchEntriesThroughEveryCommand) {
   for (const bool keepWhole : {false, true}) {
     SCOPED_TRACE(keepWhole ? "--keep-whole" : "patch only");
     const std::string exe = temp_ / (keepWhole ? "whole.exe" : "patch.exe");
-    std::vector<std::string> extra = {"--patch-from", temp_ / "old0", "--patch-from", temp_ / "old1"};
+    std::vector<std::string> extra = {"--patch-from", temp_ / "old0", "--patch-from",
+                                      temp_ / "old1"};
     if (keepWhole) extra.push_back("--keep-whole");
     const ToolRun made = Make(exe, extra);
     ASSERT_EQ(made.code, 0) << made.Shown();
-    EXPECT_NE(made.out.find("patch GAME.DAT: from 2 old versions, "), std::string::npos) << made.out;
+    EXPECT_NE(made.out.find("patch GAME.DAT: from 2 old versions, "), std::string::npos)
+        << made.out;
     // Much smaller than the whole file, which compresses to some 20 KB.
     const size_t exeSize = ReadFileOrEmpty(exe).size();
     EXPECT_EQ(RunQk2({"verify", exe}).code, 0) << RunQk2({"verify", exe}).Shown();
@@ -101,8 +104,8 @@ TEST_F(PatchUpdates, PatchEntriesThroughEveryCommand) {
     for (const Installed& i : installs) {
       SCOPED_TRACE(i.action);
       ASSERT_TRUE(WriteFile(PathIn(temp_ / "install", "GAME.DAT"), i.bytes));
-      const ToolRun run = RunQk2({"preview", exe, "--install", temp_ / "install", "--data",
-                                  temp_ / "install", "--json"});
+      const ToolRun run = RunQk2(
+          {"preview", exe, "--install", temp_ / "install", "--data", temp_ / "install", "--json"});
       Json json;
       std::string error;
       ASSERT_TRUE(ParseJson(run.out, &json, &error)) << error << run.Shown();

@@ -55,9 +55,8 @@ TEST(Qk2Preview, ReportsWhatStopsTheUpdaterBeforeItsWizard) {
   const SetupCase cases[] = {
       {"valid", valid, true, ""},
       {"missing", "", false, u8"インストール先に \"SETUP.INI\" ファイルが見つかりません"},
-      {"five selections",
-       valid.substr(0, valid.find("InstallSelects")) + "InstallSelects=5\r\n", false,
-       u8"SETUP.INI : InstallSelect オーバー"},
+      {"five selections", valid.substr(0, valid.find("InstallSelects")) + "InstallSelects=5\r\n",
+       false, u8"SETUP.INI : InstallSelect オーバー"},
       {"no GameExe", valid.substr(0, valid.find("GameExe")), false,
        u8"(no message: the updater ends without one) SETUP.INI : GameExe キーが存在しません"},
   };
@@ -72,9 +71,11 @@ TEST(Qk2Preview, ReportsWhatStopsTheUpdaterBeforeItsWizard) {
       ASSERT_TRUE(WriteFile(PathIn(install, "SETUP.INI"), c.setupIni));
     }
     int code = -1;
-    const Json json = PreviewJson({temp / "update", "--install", install, "--data", install}, &code);
+    const Json json =
+        PreviewJson({temp / "update", "--install", install, "--data", install}, &code);
     EXPECT_EQ(json["setup"]["ok"].boolean, c.ok);
-    EXPECT_EQ(json["setup"]["message"].text.rfind(c.message, 0), 0u) << json["setup"]["message"].text;
+    EXPECT_EQ(json["setup"]["message"].text.rfind(c.message, 0), 0u)
+        << json["setup"]["message"].text;
     EXPECT_EQ(json["finishes"].boolean, c.ok);
     EXPECT_EQ(code, c.ok ? 0 : 1);
   }
@@ -101,7 +102,7 @@ const u64 kYear2030 = 135379296000000000ull;
 enum Installed { kAbsent, kOlder, kNewer, kReadOnlyOlder };
 
 struct LineCase {
-  const char* line;  // UpdateFileNN value, or CopyFileNN value with "copy "
+  const char* line;   // UpdateFileNN value, or CopyFileNN value with "copy "
   const char* entry;  // package entry (UpdateFile) or disk file (CopyFile)
   Installed installed;
   const char* action;  // what the preview says
@@ -161,8 +162,8 @@ void PreviewAgainstUpdater::Run(bool diskTwoMissing) {
     for (const LineCase& row : rows) {
       if (row.installed == kAbsent) continue;
       const bool data = std::string(row.line).rfind("d,", 0) == 0;
-      const std::string path = HostPath(
-          ((data ? env.dataPath : env.installFolder) + "\\DATA\\" + row.entry).c_str());
+      const std::string path =
+          HostPath(((data ? env.dataPath : env.installFolder) + "\\DATA\\" + row.entry).c_str());
       ASSERT_TRUE(WriteFile(path, std::string("old:") + row.entry));
       ASSERT_TRUE(SetModified(path, row.installed == kNewer ? kYear2030 : kYear2010));
       if (row.installed == kReadOnlyOlder) {
@@ -214,7 +215,8 @@ void PreviewAgainstUpdater::Run(bool diskTwoMissing) {
     if (diskTwoMissing) {
       const Json& ask = preview["lines"].items.back();
       EXPECT_EQ(ask["action"].text, "ask-disk");
-      EXPECT_EQ(ask["reason"].text, "asks for disk 2: no folder given holds DiskCheckFile2 (DISK2.ID)");
+      EXPECT_EQ(ask["reason"].text,
+                "asks for disk 2: no folder given holds DiskCheckFile2 (DISK2.ID)");
     }
   }
 }
