@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -176,6 +177,19 @@ class FaultPoints : public HostTest {
     Report("stop points", scenario, harness.StopAtEachChange());
   }
 
+  // What every run starts from: C: over the scratch folder (with
+  // `freeBytes` free), the temp folder, the package as the updater's
+  // resource, and the game's registry key.
+  std::function<void()> Installer(const StartupEnv& env, u64 freeBytes = UINT64_MAX) const {
+    const std::string drive = drive_, package = env.PackageBytes();
+    return [&env, drive, package, freeBytes] {
+      HostMapDrive('C', drive.c_str(), kDriveFixed, freeBytes);
+      HostSetTempPath(env.tempFolder.c_str());
+      InstallTestPackage(package);
+      env.InstallRegistry();
+    };
+  }
+
   std::string drive_;  // the host folder of C:
   std::string host_;   // the scratch folder on the host
   std::string cwd_;
@@ -227,22 +241,9 @@ TEST_F(FaultPoints, EveryKindOfLine) {
   Put(game + "OTHER.TXT", "not the update's", kNs2010);
   Put(save + "SAVE.INI", "[save]\r\nslot=3\r\n", kNs2010);
   Put(save + "OTHER.SAV", "the player's", kNs2010);
-  const std::string package = BuildTestPackage(
-      [&] {
-        std::vector<TestEntry> all = {
-            {"UPDATE.INI", env.UpdateIniText(), kTestCompressed | kTestScrambled}};
-        all.insert(all.end(), env.entries.begin(), env.entries.end());
-        return all;
-      }());
 
   Scenario scenario;
-  const std::string drive = drive_;
-  scenario.install = [&env, package, drive] {
-    HostMapDrive('C', drive.c_str());
-    HostSetTempPath(env.tempFolder.c_str());
-    InstallTestPackage(package);
-    env.InstallRegistry();
-  };
+  scenario.install = Installer(env);
   // The newer-file rule counts a file it cannot open or time as older.
   scenario.alternatives.push_back(
       {"game/DATA/NEWER.DAT", Written(env.entries[1].bytes, kEntryNs), {kCallOpen, kCallGetTime}});
@@ -304,8 +305,6 @@ TEST_F(FaultPoints, CopiesFromTheDisks) {
   Put(disk2 + "\\EXTRA\\BONUS.DAT", bonus, kNs2010, true);
   Put(env.installFolder + "\\README.TXT", "old readme", kNs2010);
   Put(env.installFolder + "\\MOVIE\\OP.MPG", "old movie", kNs2010);
-  const std::string package = BuildTestPackage(
-      {{"UPDATE.INI", env.UpdateIniText(), kTestCompressed | kTestScrambled}, env.entries[0]});
 
   char prompt1[kTextSize], prompt2[kTextSize];
   OsFormat(prompt1, sizeof prompt1, kTextInsertDisk, kTestGameTitle, 1);
@@ -314,13 +313,10 @@ TEST_F(FaultPoints, CopiesFromTheDisks) {
   const std::string wantDisk1 = prompt1, wantDisk2 = prompt2;
   int* prompts = &prompts_;
   Scenario scenario;
-  const std::string drive = drive_;
-  scenario.install = [&env, package, drive, host1, host2, wantDisk1, wantDisk2, prompts] {
-    HostMapDrive('C', drive.c_str());
+  const std::function<void()> install = Installer(env);
+  scenario.install = [install, host1, host2, wantDisk1, wantDisk2, prompts] {
+    install();
     HostMapDrive('Q', host1.c_str(), kDriveCdrom);
-    HostSetTempPath(env.tempFolder.c_str());
-    InstallTestPackage(package);
-    env.InstallRegistry();
     // The user puts in the disk asked for.
     HostSetMessageBoxResponder([=](const HostMessageBox& box) {
       if (box.text == wantDisk1) HostMapDrive('Q', host1.c_str(), kDriveCdrom);
@@ -364,19 +360,11 @@ TEST_F(FaultPoints, AgreementAndFreeSpace) {
   env.InstallTempFolder();
   env.InstallGame();
   Put(env.installFolder + "\\OLDER.DAT", "older", kNs2010);
-  std::vector<TestEntry> all = {{"UPDATE.INI", env.UpdateIniText(), kTestCompressed}};
-  all.insert(all.end(), env.entries.begin(), env.entries.end());
-  const std::string package = BuildTestPackage(all);
 
   int* shortages = &prompts_;
   Scenario scenario;
   const std::string drive = drive_;
-  scenario.install = [&env, package, drive] {
-    HostMapDrive('C', drive.c_str(), kDriveFixed, 5000);
-    HostSetTempPath(env.tempFolder.c_str());
-    InstallTestPackage(package);
-    env.InstallRegistry();
-  };
+  scenario.install = Installer(env, 5000);
   // The ready page's free-space question failing lets the update go on, and
   // the drive, still short, then stops the first file with its message.
   scenario.ignored = [](const std::vector<HostCall>& calls, size_t index) {
@@ -440,18 +428,9 @@ TEST_F(FaultPoints, PatchUpdate) {
   Put(game + "CURRENT.DAT", small1, kNs2010);
   Put(game + "OTHER.DAT", other0 + "changed by the player", kNs2010);
   Put(game + "BIG.DAT", big0, kNs2010, true);
-  std::vector<TestEntry> all = {{"UPDATE.INI", env.UpdateIniText(), kTestCompressed}};
-  all.insert(all.end(), env.entries.begin(), env.entries.end());
-  const std::string package = BuildTestPackage(all);
 
   Scenario scenario;
-  const std::string drive = drive_;
-  scenario.install = [&env, package, drive] {
-    HostMapDrive('C', drive.c_str());
-    HostSetTempPath(env.tempFolder.c_str());
-    InstallTestPackage(package);
-    env.InstallRegistry();
-  };
+  scenario.install = Installer(env);
   // Read-only is cleared before the file is patched and stays cleared when
   // the run goes no further, as for any entry.
   scenario.alternatives.push_back({"game/BIG.DAT", Written(big0, kNs2010), {}});

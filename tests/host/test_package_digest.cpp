@@ -15,12 +15,6 @@
 namespace {
 class PackageDigestTest : public HostTest {};
 
-std::string PackageOf(const StartupEnv& env) {
-  std::vector<TestEntry> entries = env.entries;
-  entries.insert(entries.begin(), {"UPDATE.INI", env.UpdateIniText(), kTestCompressed | kTestScrambled});
-  return BuildTestPackage(entries);
-}
-
 std::string DigestOf(const std::string& bytes) {
   u8 digest[kSha256Size];
   Sha256(bytes.data(), (u32)bytes.size(), digest);
@@ -41,7 +35,7 @@ int RunWith(const StartupEnv& env, const std::string& package, const std::string
 
 TEST_F(PackageDigestTest, MatchingDigestLetsTheRunReachTheWizard) {
   StartupEnv env(Root());
-  const std::string package = PackageOf(env);
+  const std::string package = env.PackageBytes();
   const std::string digest = DigestOf(package);
   EXPECT_EQ(RunWith(env, package, &digest), 0);
   ASSERT_EQ(HostMessageBoxes().size(), 1u);
@@ -50,7 +44,7 @@ TEST_F(PackageDigestTest, MatchingDigestLetsTheRunReachTheWizard) {
 
 TEST_F(PackageDigestTest, WithoutDigestThePackageOpensAsBefore) {
   StartupEnv env(Root());
-  EXPECT_EQ(RunWith(env, PackageOf(env), nullptr), 0);
+  EXPECT_EQ(RunWith(env, env.PackageBytes(), nullptr), 0);
   ASSERT_EQ(HostMessageBoxes().size(), 1u);
   EXPECT_EQ(HostMessageBoxes()[0].text, "アップデートが中断されました");
 }
@@ -66,7 +60,7 @@ class PackageDamageTest : public HostTest, public ::testing::WithParamInterface<
 TEST_P(PackageDamageTest, EndsWithReadErrorBeforeAnythingIsWritten) {
   const DamageCase& c = GetParam();
   StartupEnv env(Root());
-  std::string package = PackageOf(env);
+  std::string package = env.PackageBytes();
   std::string digest = DigestOf(package);
   digest.resize((size_t)c.digestSize, '\0');
   if (c.flipPackageByte == -2) package[package.size() - 1] ^= 1;

@@ -45,11 +45,13 @@ void StartupEnv::InstallTempFolder() const {
   MakeTestFolder(tempFolder.substr(0, tempFolder.size() - 1));
 }
 
-void StartupEnv::InstallPackage() const {
+std::string StartupEnv::PackageBytes() const {
   std::vector<TestEntry> all = {{"UPDATE.INI", UpdateIniText(), kTestCompressed | kTestScrambled}};
   all.insert(all.end(), entries.begin(), entries.end());
-  InstallTestPackage(BuildTestPackage(all));
+  return BuildTestPackage(all);
 }
+
+void StartupEnv::InstallPackage() const { InstallTestPackage(PackageBytes()); }
 
 void StartupEnv::InstallRegistry() const {
   HostRegistrySetString(kTestRegistryKey, "InstPath", installFolder.c_str());

@@ -49,6 +49,9 @@ struct StartupEnv {
 
   // UPDATE.INI as packaged.
   std::string UpdateIniText() const;
+  // The package: UPDATE.INI compressed and scrambled, as the real package
+  // has it, then `entries`.
+  std::string PackageBytes() const;
   // All of the following.
   void Install() const;
   // HostSetTempPath(tempFolder) and the folder created.

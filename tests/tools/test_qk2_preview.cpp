@@ -171,10 +171,8 @@ void PreviewAgainstUpdater::Run(bool diskTwoMissing) {
       }
     }
     // The preview reads the same package from a file.
-    std::vector<TestEntry> all = {{"UPDATE.INI", env.UpdateIniText()}};
-    all.insert(all.end(), env.entries.begin(), env.entries.end());
     const std::string package = HostPath((env.installFolder + "-update.pkg").c_str());
-    ASSERT_TRUE(WriteFile(package, BuildTestPackage(all)));
+    ASSERT_TRUE(WriteFile(package, env.PackageBytes()));
     const std::string install = HostPath(env.installFolder.c_str());
     const auto before = Snapshot(install);
     int code = -1;
