@@ -272,6 +272,15 @@ struct PatchNote {
   bool used;
 };
 
+// Where an earlier installation `oldFolder` holds the file of UpdateFile
+// `line`: its path below DataFolder, as the updater places it.
+std::string OldVersionPath(const UpdateFolderCheck& check, const LineAccount& line,
+                           const std::string& oldFolder) {
+  return NativePathBelow(oldFolder, check.dataFolder.empty()
+                                        ? line.path
+                                        : check.dataFolder + "\\" + line.path);
+}
+
 #if defined(QK2_PATCH_MAKER)
 // The UpdateFile line that places entry `name` below the installation
 // folder (data files are the player's: they travel whole), or null.
@@ -303,11 +312,9 @@ int AddPatches(const MakeOptions& o, const UpdateFolderCheck& check,
   for (PackInput& input : *inputs) {
     const LineAccount* line = InstallLineOf(check, input.name);
     if (!line || input.content.size() >= 0x7FFFFFFFull) continue;
-    const std::string below =
-        check.dataFolder.empty() ? line->path : check.dataFolder + "\\" + line->path;
     std::vector<std::vector<uint8_t>> olds;
     for (const std::string& folder : o.patchFrom) {
-      const std::string old = NativePathBelow(folder, below);
+      const std::string old = OldVersionPath(check, *line, folder);
       if (!IsExistingFile(old)) continue;
       std::string error;
       olds.emplace_back();
@@ -528,10 +535,8 @@ void PrintPatchSources(const UpdateFolderCheck& check, const std::vector<std::st
       std::printf("%s: a \"d\" line: the player's file travels whole\n", where.c_str());
       continue;
     }
-    const std::string below =
-        check.dataFolder.empty() ? line.path : check.dataFolder + "\\" + line.path;
     size_t found = 0;
-    for (const std::string& old : olds) found += IsExistingFile(NativePathBelow(old, below));
+    for (const std::string& old : olds) found += IsExistingFile(OldVersionPath(check, line, old));
     std::printf(found ? "%s: old version in %zu of %zu --patch-from folders: a patch when smaller\n"
                       : "%s: no old version in the %zu --patch-from folders: travels whole\n",
                 where.c_str(), found ? found : olds.size(), olds.size());
