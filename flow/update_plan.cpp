@@ -34,13 +34,6 @@ int IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 int AppliesToMode(i32 mode) { return mode == (i32)InstallRecord.InstMode; }
 
-// A key read as a number; 0 when absent, empty or not a number.
-i32 ReadUpdateInt(const char* key) {
-  char value[kPathSize];
-  if (!ReadUpdateKey(kSection, key, value, sizeof value)) return 0;
-  return TextToInt32(value);
-}
-
 // The byte index one past the last backslash of `path`, 0 when it has none.
 // The trail byte of a double-byte character may be 0x5C too; it is stepped
 // over with its lead byte and never separates.
@@ -156,6 +149,12 @@ void ShowBusy(WindowHandle dialog) {
   OsSetCursor(kCursorWait);
 }
 }  // namespace
+
+i32 ReadUpdateInt(const char* key) {
+  char value[kPathSize];
+  if (!ReadUpdateKey(kSection, key, value, sizeof value)) return 0;
+  return TextToInt32(value);
+}
 
 /*! ParseUpdateLine() :
  *  Splits an UpdateFile value into at most three list tokens (the rest is

@@ -7,6 +7,10 @@
 // and Cancel on a shortage.
 void BuildUpdatePlan(WindowHandle dialog);
 
+// Key `key` of section "UPDATE" read as a number (RequiredDiskSpace,
+// OverwriteOnly); 0 when absent, empty or not a number.
+i32 ReadUpdateInt(const char* key);
+
 // One UpdateFile line taken apart as the plan reader takes it: an optional
 // one-digit mode, the kind, the path and where its entry name starts.
 struct UpdateLine {

@@ -320,9 +320,7 @@ void ReadInstalledSetup(Preview* p) {
 }
 
 void ReadFreeSpace(Preview* p) {
-  char value[kPathSize];
-  if (ReadUpdateKey("UPDATE", "RequiredDiskSpace", value, sizeof value))
-    p->required = TextToInt32(value);
+  p->required = ReadUpdateInt("RequiredDiskSpace");
   p->haveFree = OsGetDiskFreeSpace(p->options.install.c_str(), &p->freeBytes) != 0;
   p->freeNow = p->freeBytes;
 }
